@@ -1,0 +1,55 @@
+# Entry points: `make` (stub and CLI into dist/), `make test`, `make demo`,
+# `make fuzz`, `make bench`. Each installs missing tools first.
+SHELL := /bin/bash
+BUILD ?= build
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+HOST := $(BUILD)/host
+TEST := $(BUILD)/test
+STUB := $(BUILD)/win32
+FUZZ := $(BUILD)/fuzz
+
+.PHONY: all bootstrap stub host testbuild fuzzbuild test demo fuzz bench clean
+
+all: bootstrap stub host
+
+bootstrap:
+	@scripts/bootstrap
+
+stub: bootstrap
+	@cmake -S . -B $(STUB) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i686-mingw.cmake >/dev/null
+	@cmake --build $(STUB) -j $(JOBS)
+	@mkdir -p dist && cp $(STUB)/platform/win32/sweepkit-stub.exe dist/sweepkit-stub.exe
+
+host: bootstrap
+	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(HOST) -j $(JOBS) --target sweepkit
+	@mkdir -p dist && cp $(HOST)/tools/sweepkit dist/sweepkit
+
+fuzzbuild: bootstrap
+	@cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSWEEPKIT_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS)
+
+testbuild: all fuzzbuild
+	@cmake -S . -B $(TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSWEEPKIT_SANITIZE=ON \
+	  -DSWEEPKIT_DIST=$(CURDIR)/dist -DSWEEPKIT_WIN32_BUILD=$(CURDIR)/$(STUB) \
+	  -DSWEEPKIT_FUZZER=$(CURDIR)/$(FUZZ)/tests/fuzz/fuzz_loader -DSWEEPKIT_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
+	@cmake --build $(TEST) -j $(JOBS)
+
+test: testbuild
+	@cd $(TEST) && ctest --output-on-failure -j 2
+
+demo: all
+	@scripts/demo
+
+fuzz: fuzzbuild
+	@scripts/fuzz $(FUZZ)/tests/fuzz/fuzz_loader $(FUZZ_SECONDS)
+
+bench: all
+	@scripts/bench
+
+clean:
+	rm -rf $(BUILD) dist
