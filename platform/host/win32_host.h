@@ -280,8 +280,6 @@ HANDLE GetCurrentThread(void);
 BOOL SetPriorityClass(HANDLE process, DWORD priorityClass);
 HANDLE GetCurrentProcess(void);
 DWORD GetLastError(void);
-UINT GetOEMCP(void);
-UINT GetACP(void);
 
 // Registry.
 LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -316,6 +314,7 @@ BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 HWND GetWindow(HWND window, UINT command);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 DWORD GetSysColor(int index);
+BOOL CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);
 
 // GDI.
 HGDIOBJ GetStockObject(int object);
