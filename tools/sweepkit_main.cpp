@@ -1,0 +1,227 @@
+// sweepkit: packs an application's uninstall data into a copy of the stub,
+// and shows what a packed file carries.
+//
+//   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe
+//   sweepkit inspect FILE [--codepage N]
+//
+// Exit codes: 0 done, 1 refused or damaged (message on stderr), 2 usage.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "tools/writer/block_reader.h"
+#include "tools/writer/codepage.h"
+#include "tools/writer/manifest.h"
+#include "tools/writer/writer.h"
+
+using namespace sweepkit;
+
+namespace {
+
+Bytes ReadFile(const std::string& path, const char* what) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw PackError(std::string("cannot read ") + what + " " + path + ": " + std::strerror(errno));
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) throw PackError(std::string("cannot read ") + what + " " + path);
+  std::string s = ss.str();
+  return Bytes(s.begin(), s.end());
+}
+
+// Writes to a temporary file beside path and renames it into place, so that
+// a failure never leaves a half-written file under the final name.
+void WriteFileAtomically(const std::string& path, const Bytes& data) {
+  std::string tmp = path + ".XXXXXX";
+  int fd = mkstemp(&tmp[0]);
+  if (fd < 0) throw PackError("cannot create a file beside " + path + ": " + std::strerror(errno));
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += size_t(n);
+  }
+  int err = errno;
+  ok = ok && fchmod(fd, 0755) == 0 && fsync(fd) == 0;
+  if (!ok) err = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    unlink(tmp.c_str());
+    throw PackError("cannot write " + path + ": " + std::strerror(err));
+  }
+}
+
+int Pack(const std::string& stubPath, const std::string& manifestPath, const std::string& outPath) {
+  Bytes manifestBytes = ReadFile(manifestPath, "manifest");
+  Manifest manifest = ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()));
+
+  bool refused = false;
+  for (const Issue& issue : ValidateData(manifest.data)) {
+    std::cerr << "sweepkit: " << (issue.error ? "" : "warning: ") << issue.message << "\n";
+    refused = refused || issue.error;
+  }
+  if (refused) return 1;
+
+  Bytes block = BuildBlock(manifest.data);
+  Bytes stub = ReadFile(stubPath, "stub");
+  Bytes packed = PackStub(stub, block);
+  WriteFileAtomically(outPath, packed);
+  std::cout << "packed " << block.size() << " bytes of uninstall data at offset " << stub.size()
+            << " into " << outPath << "\n";
+  return 0;
+}
+
+// A text for display: converted to UTF-8, control bytes escaped, quoted.
+std::string Quote(const std::string& bytes, unsigned codepage) {
+  std::string utf8 = ToUtf8(bytes, codepage), out = "\"";
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '"': out += "\\\""; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02X", c);
+          out += hex;
+        } else {
+          out += char(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string FlagNames(uint8_t flags) {
+  std::string s;
+  if (flags & FILE_SHARED) s += " shared";
+  if (flags & FILE_FONT) s += " font";
+  if (flags & FILE_SELFREG) s += " selfreg";
+  return s;
+}
+
+int Inspect(const std::string& path, unsigned codepage) {
+  CheckCodepage(codepage);
+  Bytes file = ReadFile(path, "file");
+  size_t locator = FindLocator(file);
+  uint32_t offset = GetU32(&file[locator + DATA_LOCATOR_SIGNATURE_SIZE]);
+  std::printf("file: %s (%zu bytes)\n", path.c_str(), file.size());
+  std::printf("DataLocator at file offset 0x%zX (%zu): dataOffset 0x%08" PRIX32 " (%" PRIu32 ")\n",
+              locator, locator, offset, offset);
+  if (offset == 0) {
+    std::fflush(stdout);
+    std::cerr << "sweepkit: " << path << " carries no uninstall data (dataOffset is 0)\n";
+    return 1;
+  }
+  if (offset > file.size()) {
+    std::fflush(stdout);
+    std::cerr << "sweepkit: damaged: dataOffset " << offset << " lies past the end of the file ("
+              << file.size() << " bytes)\n";
+    return 1;
+  }
+
+  ParsedBlock block = ParseBlock(file.data() + offset, file.size() - offset);
+  std::printf("\nchunks (offsets from the start of the block):\n");
+  for (const ChunkInfo& c : block.chunks)
+    std::printf("  +%-6zu tag 0x%04" PRIX32 " %-13s length %" PRIu32 "\n", c.offset, c.tag,
+                TagName(c.tag), c.length);
+  if (block.complete) {
+    std::printf("block: %zu bytes, file offsets %" PRIu32 " to %zu", block.end, offset,
+                offset + block.end);
+    size_t after = file.size() - offset - block.end;
+    if (after) std::printf("; %zu bytes follow TAG_END (never read)", after);
+    std::printf("\n");
+  }
+
+  const UninstallData& d = block.data;
+  std::printf("\nstrings (%zu):\n", d.strings.size());
+  for (size_t i = 0; i < d.strings.size(); ++i)
+    std::printf("  [%2zu] %-16s %s\n", i, i < STR_COUNT ? kStringNames[i] : "(unused)",
+                Quote(d.strings[i], codepage).c_str());
+  std::printf("\nfiles (%zu):\n", d.files.size());
+  for (size_t i = 0; i < d.files.size(); ++i)
+    std::printf("  [%zu] dir %s name %s flags 0x%02X%s\n", i, Quote(d.files[i].dir, codepage).c_str(),
+                Quote(d.files[i].name, codepage).c_str(), d.files[i].flags,
+                FlagNames(d.files[i].flags).c_str());
+  std::printf("\nshortcuts (%zu):\n", d.shortcuts.size());
+  for (size_t i = 0; i < d.shortcuts.size(); ++i)
+    std::printf("  [%zu] dir %s name %s\n", i, Quote(d.shortcuts[i].dir, codepage).c_str(),
+                Quote(d.shortcuts[i].name, codepage).c_str());
+  std::printf("\nkeys (%zu):\n", d.keys.size());
+  for (size_t i = 0; i < d.keys.size(); ++i) {
+    std::string name = RootName(d.keys[i].root);
+    std::printf("  [%zu] root 0x%08" PRIX32 "%s%s path %s\n", i, d.keys[i].root,
+                name.empty() ? "" : " ", name.c_str(), Quote(d.keys[i].path, codepage).c_str());
+  }
+  std::fflush(stdout);
+
+  bool bad = !block.problems.empty();
+  for (const std::string& p : block.problems) std::cerr << "sweepkit: " << p << "\n";
+  if (block.hasStrings || !d.files.empty() || !d.shortcuts.empty() || !d.keys.empty()) {
+    UninstallData check = d;
+    check.keyChunks = KeyChunks::List;
+    for (const Issue& issue : ValidateData(check)) {
+      std::cerr << "sweepkit: " << (issue.error ? "" : "warning: ") << issue.message << "\n";
+      bad = bad || issue.error;
+    }
+  }
+  return bad ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"sweepkit: pack uninstall data into the stub, or inspect a packed file"};
+  app.require_subcommand(1);
+
+  std::string stub, manifest, out, file;
+  unsigned codepage = 1252;
+  CLI::App* pack = app.add_subcommand("pack", "Append the uninstall data of a manifest to a copy of the stub");
+  pack->add_option("--stub", stub, "The stub executable (left unchanged)")->required();
+  pack->add_option("--manifest", manifest, "The application's manifest (UTF-8 JSON)")->required();
+  pack->add_option("--out", out, "The uninstaller to write")->required();
+  CLI::App* inspect = app.add_subcommand("inspect", "Show the uninstall data a file carries");
+  inspect->add_option("file", file, "A packed uninstaller")->required();
+  inspect->add_option("--codepage", codepage, "Code page of the texts (default 1252)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return 2;
+  }
+
+  try {
+    if (pack->parsed()) return Pack(stub, manifest, out);
+    return Inspect(file, codepage);
+  } catch (const PackError& e) {
+    std::cout.flush();
+    std::cerr << "sweepkit: " << e.what() << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "sweepkit: " << e.what() << "\n";
+    return 1;
+  }
+}

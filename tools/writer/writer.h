@@ -1,0 +1,107 @@
+// Host-side writer of the uninstall data: the model a manifest turns into,
+// the checks that keep a block readable by the stub, the block builder and
+// the packer that appends a block to a copy of the stub.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "uninstall_info/uninstall_info.h"
+
+namespace sweepkit {
+
+using Bytes = std::vector<uint8_t>;
+
+// A refusal with a message meant for the user.
+struct PackError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// All strings below are bytes in the target code page, ready to be written.
+struct FileEntry {
+  std::string dir;
+  std::string name;
+  uint8_t flags = 0;  // FILE_SHARED | FILE_FONT | FILE_SELFREG
+};
+
+struct ShortcutEntry {
+  std::string dir;
+  std::string name;
+};
+
+struct KeyEntry {
+  uint32_t root = 0;
+  std::string path;
+};
+
+// How keys are written: all in TAG_KEYS, or an empty TAG_KEYS followed by
+// one TAG_KEY chunk per key (at most KEY_SPARE_ENTRIES).
+enum class KeyChunks { List, Appended };
+
+struct UninstallData {
+  std::vector<std::string> strings;  // STR_COUNT texts, by index
+  std::vector<FileEntry> files;
+  std::vector<ShortcutEntry> shortcuts;
+  std::vector<KeyEntry> keys;
+  KeyChunks keyChunks = KeyChunks::List;
+};
+
+// Manifest names of the texts, by index ("caption" ... "shared_unused").
+extern const char* const kStringNames[STR_COUNT];
+
+// Install dir lengths the relative-path check assumes: the shortest one
+// there is ("C:\") and a typical one.
+constexpr size_t kShortestInstallDir = 3;
+constexpr size_t kTypicalInstallDir = 64;
+constexpr size_t kMaxPath = PATH_BUFFER_SIZE - 1;        // 259
+constexpr size_t kMaxMessage = MESSAGE_BUFFER_SIZE - 1;  // 1023
+
+struct Issue {
+  bool error;           // false: a warning; the block is still written
+  std::string message;  // "files[2]: ..." naming the entry
+};
+
+// Checks the data against everything the stub relies on. Entries are named
+// as in the manifest: strings.<name>, files[i], shortcuts[i], keys[i].
+std::vector<Issue> ValidateData(const UninstallData& data);
+
+// Length of the path the removal composes from dir and name, given the
+// install dir length a leading dot stands for (byte-wise, as the stub does).
+size_t ComposedFilePathLength(const std::string& dir, const std::string& name,
+                              size_t installDirLength);
+size_t ComposedShortcutPathLength(const std::string& dir, const std::string& name);
+
+// The chunk block: TAG_STRINGS, TAG_KEYS, TAG_FILES, TAG_SHORTCUTS, any
+// TAG_KEY chunks, TAG_END. Throws PackError on data the format cannot hold
+// (a string over 65535 bytes, too many appended keys).
+Bytes BuildBlock(const UninstallData& data);
+
+// Where the DataLocator sits in a stub image.
+struct StubLayout {
+  size_t locatorOffset = 0;  // offset of the signature
+  uint32_t dataOffset = 0;   // current value of dataOffset
+  size_t imageEnd = 0;       // end of the last section (or symbol table)
+};
+
+// Finds the locator and the end of the PE image. Throws PackError when the
+// signature is missing or not unique, or the file is not a PE image.
+StubLayout InspectStub(const Bytes& stub);
+
+// Offset of the one locator signature in any file; throws PackError when
+// it is missing or found more than once.
+size_t FindLocator(const Bytes& file);
+
+// A copy of the stub with the block appended and dataOffset patched.
+// Refuses a stub that already carries data.
+Bytes PackStub(const Bytes& stub, const Bytes& block);
+
+// Little-endian field helpers shared by the writer, the reader and tests.
+void PutU16(Bytes& out, uint16_t v);
+void PutU32(Bytes& out, uint32_t v);
+uint16_t GetU16(const uint8_t* p);
+uint32_t GetU32(const uint8_t* p);
+
+}  // namespace sweepkit
