@@ -9,9 +9,11 @@ extern int AnswerMode;
 
 void AppendBackslash(char* path);
 void StripBackslash(char* path);
-void ResolveEntryDir(const FileRecord* record);
+// The record's directory in WorkPath; 0 (WorkPath left empty) when it
+// would not fit the buffer.
+int ResolveEntryDir(const FileRecord* record);
 // ResolveEntryDir, then the name: the entry's full path in WorkPath.
-// Returns 0, touching nothing further, when the path would not fit.
+// 0 when the path would not fit; the caller then skips the entry.
 int ComposeEntryPath(const FileRecord* record);
 int ComposeShortcutPath(const ShortcutRecord* record);
 
@@ -21,7 +23,5 @@ void SweepDirectories(void);
 void RemoveRegistryKeys(void);
 LONG DeleteKeyTree(HKEY parent, const char* subKey);
 
-// Byte strings (no locale, no folding unless named).
-u32 StrLen(const char* s);
-void StrCopy(char* destination, const char* source);
-int PathsEqual(const char* a, const char* b);  // folds only A-Z
+// Equal length and equal bytes once A-Z are folded to a-z; nothing else folds.
+int PathsEqual(const char* a, const char* b);

@@ -99,6 +99,12 @@ static inline void FreeAndClear(T** block) {
 int LoadUninstallInfo(void);
 void ReleaseUninstallInfo(void);
 
+// Byte strings, without locale or case rules.
+u32 StrLen(const char* s);
+void StrCopy(char* destination, const char* source);
+void MemCopy(void* destination, const void* source, u32 size);
+void MemZero(void* destination, u32 size);
+
 const char* LookupString(int group, int index);
 void FormatMessageText(char* destination, int index, const char* argument);
 int ShowMessage(const char* text, UINT type);
