@@ -26,7 +26,7 @@ const RootNameEntry kRoots[] = {
 };
 
 [[noreturn]] void Refuse(const std::string& entry, const std::string& what) {
-  throw PackError(entry + ": " + what);
+  throw PackError((entry.empty() ? "manifest" : entry) + ": " + what);
 }
 
 void RequireObject(const json& j, const std::string& entry, const std::set<std::string>& known) {
