@@ -1,0 +1,160 @@
+// Test control of the simulated Windows (host build only).
+//
+// All state is process-wide. SimReset() puts everything back to the defaults:
+// an empty call log, no failure rules, drive C: with the Windows folders, the
+// current directory C:\, an NT 5.1 platform, no windows, no registry keys.
+//
+// Paths given to the Sim* functions follow the same rules as the simulated
+// calls: backslash separated, case-insensitive on A-Z only, relative paths
+// taken against the simulated current directory.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+void SimReset();
+
+// Call log: one entry per simulated call, "Name(arg,arg,...)".
+const std::vector<std::string>& SimCalls();
+std::vector<std::string> SimCallNames();
+void SimClearCalls();
+int SimCallCount(const char* name);
+
+// Failure injection. The nth call of `name` made after this rule was set
+// (1-based; 0: every call) returns the call's failure value and sets the last
+// error to `error` (Reg* calls return `error` itself).
+void SimFailCall(const char* name, int nth, DWORD error);
+
+// Runtime allocation. Fails `count` consecutive RtCalloc calls, starting with
+// the first-th RtCalloc after this call (1-based). Sizes above 256 MiB always
+// fail. Counts are since SimReset; SimReset frees the blocks still live.
+void SimFailAllocations(int first, int count);
+int SimAllocationCount();
+int SimLiveBlocks();
+
+// Files and directories.
+void SimAddFile(const std::string& path, const std::string& bytes = "",
+                DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);  // creates missing parents
+void SimAddDir(const std::string& path);                     // creates missing parents
+bool SimExists(const std::string& path);
+bool SimIsDir(const std::string& path);
+std::string SimFileBytes(const std::string& path);  // "" when missing
+DWORD SimAttributes(const std::string& path);       // INVALID_FILE_ATTRIBUTES when missing
+std::vector<std::string> SimListDir(const std::string& path);  // child names, sorted
+// Another program holds the file open without sharing.
+void SimHoldOpen(const std::string& path, bool held = true);
+// Short form of a path (and of every path below it) for GetShortPathNameA.
+void SimSetShortName(const std::string& longPath, const std::string& shortPath);
+std::string SimCurrentDirectory();
+void SimSetCurrentDirectory(const std::string& path);  // creates it when missing
+int SimOpenHandleCount();  // open files, processes and threads
+void SimSetModulePath(const std::string& path);  // what GetModuleFileNameA returns
+
+// Registry.
+void SimRegCreateKey(HKEY root, const std::string& path);
+void SimRegSetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                    const std::string& bytes);  // creates the key when missing
+void SimRegSetDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
+bool SimRegKeyExists(HKEY root, const std::string& path);
+bool SimRegValueExists(HKEY root, const std::string& path, const std::string& name);
+std::string SimRegValue(HKEY root, const std::string& path, const std::string& name);
+DWORD SimRegValueType(HKEY root, const std::string& path, const std::string& name);
+std::vector<std::string> SimRegSubkeys(HKEY root, const std::string& path);
+void SimRegDenyOpen(HKEY root, const std::string& path);  // open and delete fail with 5
+int SimOpenKeyCount();
+// Drives GetVersionExA and RegDeleteKeyA (NT: refuses keys with subkeys;
+// 95/98: deletes the whole tree).
+void SimSetPlatform(DWORD platformId, DWORD major, DWORD minor);
+
+// Folders.
+void SimSetWindowsDirectory(const std::string& path);
+void SimSetSystemDirectory(const std::string& path);
+void SimSetSpecialFolder(int csidl, const std::string& path);
+int SimLiveItemLists();
+
+// Modules: a DLL at `path` (the file is created when missing).
+void SimAddModule(const std::string& path, bool hasUnregisterExport);
+int SimLoadedModuleCount();  // LoadLibraryA calls not yet balanced by FreeLibrary
+
+// Processes.
+struct SimProcessRecord {
+  bool hasApplication = false;
+  std::string application;
+  std::string commandLine;
+  bool inheritHandles = false;
+  DWORD flags = 0;
+  bool hasEnvironment = false;
+  bool hasCurrentDirectory = false;
+  std::string currentDirectory;  // the one passed, or the simulated one when null
+  STARTUPINFOA startup{};
+  HANDLE process = nullptr;
+  HANDLE thread = nullptr;
+  bool resumed = false;
+  bool hasThreadPriority = false;
+  int threadPriority = 0;
+};
+const std::vector<SimProcessRecord>& SimProcesses();
+const SimProcessRecord& SimLastProcess();  // an empty record when none was created
+void SimSetOemTable(const unsigned char table[256]);  // CharToOemBuffA, bytes >= 0x80
+
+// Windows and the message queue.
+struct SimWindowClass {
+  WNDCLASSA wc{};
+  std::string className;
+};
+const SimWindowClass& SimLastWindowClass();
+void SimPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+bool SimWindowExists(HWND window);  // created and not destroyed
+std::string SimWindowTitle(HWND window);
+int SimLiveWindowCount();
+int SimEmptyQueueReads();  // GetMessageA calls that found nothing to return
+
+// Message boxes.
+struct SimMessageBox {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT type;
+  int answer;
+};
+void SimAnswerMessageBox(int id);
+const std::vector<SimMessageBox>& SimMessageBoxes();
+int SimUnscriptedBoxes();
+int SimMisfitAnswers();  // scripted answers that are not a button of their box
+
+// Dialogs.
+void SimAddDialogTemplate(int id, std::vector<int> controlIds);
+void SimAnswerDialog(int commandId);
+struct SimDialogRecord {
+  int templateId = 0;
+  HWND owner = nullptr;
+  HWND dialog = nullptr;
+  LPARAM param = 0;
+  // State right after WM_INITDIALOG.
+  std::string caption;
+  std::map<int, std::string> texts;  // by control id
+  std::map<int, HFONT> fonts;        // by control id
+  INT_PTR initResult = 0;
+  // What the procedure returned for each WM_CTLCOLOR* message, and the
+  // SetBkColor calls it made while handling them (message, colour).
+  std::map<UINT, INT_PTR> colorResults;
+  std::vector<std::pair<UINT, COLORREF>> bkColors;
+  int command = 0;       // the WM_COMMAND id sent
+  bool ended = false;    // EndDialog was called
+  INT_PTR result = 0;    // what DialogBoxParamA returned
+};
+const std::vector<SimDialogRecord>& SimDialogs();
+int SimUnscriptedDialogs();
+
+// GDI.
+LOGFONTA SimFont(HFONT font);  // zeroed when not a font
+bool SimGdiObjectLive(HGDIOBJ object);
+int SimLiveGdiObjects();  // brushes and fonts created and not deleted
+void SimSetSysColor(int index, COLORREF color);
+
+// OLE.
+int SimOleNesting();

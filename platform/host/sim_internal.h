@@ -1,0 +1,73 @@
+// Shared plumbing of the simulated Windows: the call log, failure rules,
+// handle numbers, path resolution and the hooks between the areas.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/host/sim.h"
+
+namespace sim {
+
+// Appends "name(args)" to the call log. Returns true when a failure rule hits
+// this call; the last error is then already set to the rule's error.
+bool Enter(const char* name, const std::string& args);
+// The error of the rule that hit the latest Enter (for Reg* return values).
+DWORD InjectedError();
+void SetError(DWORD error);
+
+// Distinct non-null handle values, never equal to HWND_BROADCAST.
+uintptr_t NewHandle();
+
+[[noreturn]] void Fatal(const std::string& message);
+
+// Argument rendering for the log.
+std::string Str(const char* text);
+std::string Hex(uint64_t value);
+std::string Dec(int64_t value);
+std::string Handle(const void* handle);
+template <typename... T>
+std::string Join(const T&... parts) {
+  std::string out;
+  bool first = true;
+  ((out += (first ? "" : ","), out += parts, first = false), ...);
+  return out;
+}
+
+std::string Upper(const std::string& text);  // A-Z only
+bool SameText(const std::string& a, const std::string& b);
+
+// A resolved file-system path: a root ("C:" or "\\server\share") and names.
+struct Path {
+  std::string root;
+  std::vector<std::string> names;
+  std::string Text() const;  // "C:\a\b", the root alone as "C:\"
+  std::string Key() const { return Upper(Text()); }
+  bool IsRoot() const { return names.empty(); }
+  Path Parent() const;
+};
+bool ResolvePath(const char* path, Path* out);
+bool FileExists(const std::string& path);  // a file, not a directory
+
+// Cross-area hooks.
+DWORD PlatformId();                             // runtime area
+bool ModuleFileLoaded(const std::string& key);  // process area
+bool CloseProcessObject(void* handle);          // process area
+int ProcessObjectCount();                       // process area
+HFONT CreateSystemFont(const LOGFONTA& font);   // gdi area: not counted as live
+void DeleteSystemFont(HFONT font);
+struct BkColorCall {
+  HDC dc;
+  COLORREF color;
+};
+const std::vector<BkColorCall>& BkColorCalls();
+
+void ResetRuntime();
+void ResetFiles();
+void ResetRegistry();
+void ResetWindows();
+void ResetGdi();
+void ResetProcess();
+
+}  // namespace sim
