@@ -1,0 +1,170 @@
+// Shortcuts, the directory sweep and the registry keys.
+#include <algorithm>
+
+#include "fixture.h"
+
+namespace {
+
+const std::string kGroup = "C:\\WINDOWS\\Start Menu\\Programs\\Vantor";
+
+class StagesTest : public SimTest {
+ protected:
+  void Load(const Block& lists) {
+    Block b;
+    b.strings(kExampleTexts).raw(lists.bytes()).end();
+    ASSERT_EQ(1, StartAndLoad(b));
+    SimClearCalls();
+  }
+  std::vector<std::string> Calls(const std::string& name) {
+    std::vector<std::string> out;
+    for (const auto& c : SimCalls())
+      if (c.compare(0, name.size() + 1, name + "(") == 0) out.push_back(c);
+    return out;
+  }
+};
+
+TEST_F(StagesTest, ShortcutFolderGoesWithItsLastShortcut) {
+  for (const char* n : {"a.lnk", "b.lnk", "c.lnk"}) SimAddFile(kGroup + "\\" + n);
+  Load(Block().shortcuts({{kGroup, "a.lnk"}, {kGroup, "b.lnk"}, {kGroup, "c.lnk"}}));
+  RemoveShortcuts();
+  EXPECT_FALSE(SimExists(kGroup));
+  EXPECT_EQ(3u, Calls("RemoveDirectoryA").size()) << "tried after every shortcut";
+}
+
+TEST_F(StagesTest, ShortcutFolderWithOtherFilesStays) {
+  SimAddFile(kGroup + "\\a.lnk");
+  SimAddFile(kGroup + "\\mine.txt");
+  SimAddFile(kGroup + "\\ro.lnk", "", FILE_ATTRIBUTE_READONLY);
+  Load(Block().shortcuts({{kGroup, "a.lnk"}, {kGroup, "ro.lnk"}}));
+  RemoveShortcuts();
+  EXPECT_FALSE(SimExists(kGroup + "\\a.lnk"));
+  EXPECT_TRUE(SimExists(kGroup + "\\ro.lnk")) << "read-only shortcuts stay without a prompt";
+  EXPECT_TRUE(SimExists(kGroup + "\\mine.txt"));
+  EXPECT_TRUE(SimDialogs().empty());
+}
+
+TEST_F(StagesTest, ShortcutRecordsWithEmptyParts) {
+  Load(Block().shortcuts({{kGroup + "\\", ""}, {"", "bare.lnk"}, {"", ""}, {".\\x", "y.lnk"}}));
+  SimSetCurrentDirectory("C:\\Here");
+  SimAddFile("C:\\Here\\bare.lnk");
+  RemoveShortcuts();
+  std::vector<std::string> expected = {"RemoveDirectoryA(" + kGroup + "\\)", "DeleteFileA(bare.lnk)",
+                                       "DeleteFileA(.\\x\\y.lnk)", "RemoveDirectoryA(.\\x)"};
+  EXPECT_EQ(expected, SimCalls());
+  EXPECT_FALSE(SimExists("C:\\Here\\bare.lnk"));
+}
+
+class SweepTest : public StagesTest {
+ protected:
+  std::vector<std::string> Attempts() { return Calls("RemoveDirectoryA"); }
+};
+
+TEST_F(SweepTest, MemorySkipsImmediateRepeatsAndProtectedFolders) {
+  SimSetSpecialFolder(CSIDL_DESKTOP, "C:\\WINDOWS\\Desktop");
+  Load(Block().files({{".", "a", 0}, {".", "b", 0}, {"C:\\WINDOWS\\Desktop", "app.lnk", 0},
+                      {".", "c", 0}, {".", "d", 0}}));
+  SweepDirectories();
+  EXPECT_EQ(std::vector<std::string>{"RemoveDirectoryA(C:\\Program Files\\Vantor)"}, Attempts());
+  EXPECT_STREQ(kInstallDir, InstallDir) << "ends with its backslash";
+  EXPECT_EQ("C:\\Program Files", SimCurrentDirectory());
+  EXPECT_EQ(0, SimLiveItemLists());
+}
+
+TEST_F(SweepTest, DirectoryComingBackAfterAnotherIsTriedAgain) {
+  Load(Block().files({{"C:\\A", "1", 0}, {"C:\\B", "2", 0}, {"c:\\a\\", "", 0}}));
+  SweepDirectories();
+  std::vector<std::string> expected = {"RemoveDirectoryA(C:\\A)", "RemoveDirectoryA(C:\\B)",
+                                       "RemoveDirectoryA(c:\\a)"};
+  EXPECT_EQ(expected, Attempts());
+}
+
+TEST_F(SweepTest, ProtectedFoldersMatchInAnyAsciiCaseOnly) {
+  SimSetSpecialFolder(CSIDL_FONTS, "C:\\WINDOWS\\Fonts");
+  SimSetSpecialFolder(CSIDL_PROGRAMS, "C:\\WINDOWS\\\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB");
+  Load(Block().files({{"c:\\windows", "x", 0},
+                      {"C:\\windows\\system32\\", "", 0},
+                      {"c:\\windows\\fonts", "y", 0},
+                      {"C:\\WINDOWS\\\xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB", "z", 0},  // other case, Cyrillic
+                      {"C:\\WINDOWS\\Fonts\\Sub", "w", 0},
+                      {"C:\\WINDOWS\\Fonts", "font.ttf", FILE_FONT}}));
+  SweepDirectories();
+  std::vector<std::string> expected = {
+      "RemoveDirectoryA(C:\\WINDOWS\\\xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB)",
+      "RemoveDirectoryA(C:\\WINDOWS\\Fonts\\Sub)"};
+  EXPECT_EQ(expected, Attempts());
+}
+
+TEST_F(SweepTest, EntriesWithoutADirectoryAndNestedNames) {
+  Load(Block().files({{"", "plain.txt", 0}, {".", "data\\x.dat", 0}}));
+  SweepDirectories();
+  EXPECT_EQ(std::vector<std::string>{"RemoveDirectoryA(C:\\Program Files\\Vantor\\data)"}, Attempts());
+}
+
+TEST_F(SweepTest, EmptyListStillLeavesTheInstallDirectory) {
+  Load(Block());
+  SimSetCurrentDirectory(kInstallDir);
+  SweepDirectories();
+  EXPECT_EQ("C:\\Program Files", SimCurrentDirectory());
+  EXPECT_TRUE(Attempts().empty());
+  EXPECT_STREQ(kInstallDir, InstallDir);
+}
+
+TEST_F(SweepTest, FailedFolderLookupsMatchNothing) {
+  SimFailCall("SHGetSpecialFolderLocation", 0, 0x80004005);
+  SimFailCall("GetWindowsDirectoryA", 0, 5);
+  Load(Block().files({{"C:\\Gone", "x", 0}}));
+  SweepDirectories();
+  EXPECT_EQ(std::vector<std::string>{"RemoveDirectoryA(C:\\Gone)"}, Attempts());
+}
+
+class KeysTest : public StagesTest {};
+
+TEST_F(KeysTest, TreeIsDeletedLeavesFirstOnNt) {
+  for (const char* k : {"Software\\V\\A\\A1", "Software\\V\\A\\A2", "Software\\V\\B"})
+    SimRegCreateKey(HKEY_LOCAL_MACHINE, k);
+  SimRegCreateKey(HKEY_LOCAL_MACHINE, "Software\\Keep");
+  Load(Block().keys({{kHklm, "Software\\V"}, {kHklm, "Software\\Missing"}, {kHklm, ""}}));
+  RemoveRegistryKeys();
+  EXPECT_FALSE(SimRegKeyExists(HKEY_LOCAL_MACHINE, "Software\\V"));
+  EXPECT_TRUE(SimRegKeyExists(HKEY_LOCAL_MACHINE, "Software\\Keep"));
+  std::vector<std::string> deletions = Calls("RegDeleteKeyA");
+  ASSERT_EQ(5u, deletions.size());
+  EXPECT_NE(std::string::npos, deletions[0].find("A1"));
+  EXPECT_NE(std::string::npos, deletions[4].find("Software\\V)")) << deletions[4];
+  EXPECT_EQ(0, SimOpenKeyCount());
+}
+
+TEST_F(KeysTest, DeleteKeyTreeResults) {
+  EXPECT_EQ(ERROR_BADKEY, DeleteKeyTree(HKEY_LOCAL_MACHINE, ""));
+  EXPECT_EQ(ERROR_BADKEY, DeleteKeyTree(HKEY_LOCAL_MACHINE, nullptr));
+  EXPECT_TRUE(SimCalls().empty()) << "no registry call for an empty path";
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Missing"));
+
+  for (const char* k : {"Software\\T\\1", "Software\\T\\2\\deep", "Software\\T\\3"})
+    SimRegCreateKey(HKEY_LOCAL_MACHINE, k);
+  SimRegDenyOpen(HKEY_LOCAL_MACHINE, "Software\\T\\2");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\T"));
+  EXPECT_FALSE(SimRegKeyExists(HKEY_LOCAL_MACHINE, "Software\\T\\1"));
+  EXPECT_TRUE(SimRegKeyExists(HKEY_LOCAL_MACHINE, "Software\\T\\2\\deep"));
+  EXPECT_TRUE(SimRegKeyExists(HKEY_LOCAL_MACHINE, "Software\\T\\3"));
+  EXPECT_EQ(0, SimOpenKeyCount());
+}
+
+TEST_F(KeysTest, OtherPlatformsDeleteEachKeyInOneCall) {
+  SimSetPlatform(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
+  SimRegCreateKey(HKEY_LOCAL_MACHINE, "Software\\V\\A\\A1");
+  Load(Block().keys({{kHklm, "Software\\V"}, {kHklm, ""}, {0x80000001u, "Software\\U"}}));
+  RemoveRegistryKeys();
+  EXPECT_FALSE(SimRegKeyExists(HKEY_LOCAL_MACHINE, "Software\\V"));
+  std::vector<std::string> names = SimCallNames();
+  std::vector<std::string> expected = {"GetVersionExA", "RegDeleteKeyA", "RegDeleteKeyA"};
+  EXPECT_EQ(expected, names) << "the empty path is refused";
+}
+
+TEST_F(KeysTest, EmptyListMakesOnlyTheVersionQuery) {
+  Load(Block());
+  RemoveRegistryKeys();
+  EXPECT_EQ(std::vector<std::string>{"GetVersionExA"}, SimCallNames());
+}
+
+}  // namespace
