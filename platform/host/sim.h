@@ -114,8 +114,11 @@ int SimLiveWindowCount();
 int SimEmptyQueueReads();  // GetMessageA calls that found nothing to return
 
 // Message boxes.
+// Boxes and dialogs are shown whatever the owner handle; ownerExists tells
+// whether it was a live window (Windows would refuse a dead one).
 struct SimMessageBox {
   HWND owner;
+  bool ownerExists;
   std::string text;
   std::string caption;
   UINT type;
@@ -132,6 +135,7 @@ void SimAnswerDialog(int commandId);
 struct SimDialogRecord {
   int templateId = 0;
   HWND owner = nullptr;
+  bool ownerExists = false;
   HWND dialog = nullptr;
   LPARAM param = 0;
   // State right after WM_INITDIALOG.

@@ -324,10 +324,6 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   if (Enter("MessageBoxA", "owner=" + Handle(owner) + ",type=" + Hex(type))) return 0;
   WindowState& s = State();
-  if (owner && !Live(owner)) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
   int answer;
   if (s.boxAnswers.empty()) {
     answer = DefaultButton(type);
@@ -337,7 +333,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     s.boxAnswers.pop_front();
     if (!IsButtonOf(type, answer)) s.misfitAnswers++;
   }
-  s.boxes.push_back(SimMessageBox{owner, text ? text : "", caption ? caption : "", type, answer});
+  s.boxes.push_back(SimMessageBox{owner, Live(owner) != nullptr, text ? text : "", caption ? caption : "", type, answer});
   return answer;
 }
 
@@ -349,10 +345,6 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
   int templateId = static_cast<int>(reinterpret_cast<uintptr_t>(templateName));
   if (!IS_INTRESOURCE(templateName) || !s.templates.count(templateId)) {
     SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return -1;
-  }
-  if (owner && !Live(owner)) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
     return -1;
   }
   if (!proc) {
@@ -386,6 +378,7 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
   SimDialogRecord record;
   record.templateId = templateId;
   record.owner = owner;
+  record.ownerExists = Live(owner) != nullptr;
   record.dialog = dialog;
   record.param = param;
   s.dialogs.push_back(record);

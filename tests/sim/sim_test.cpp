@@ -330,8 +330,13 @@ TEST_F(Sim, WindowLifecycleAndQueue) {
   ASSERT_NE(nullptr, window);
   EXPECT_EQ("Title", SimWindowTitle(window));
   SimPostMessage(window, WM_USER, 0, 0);
+  MessageBoxA(window, "before", "", MB_OK);
   ASSERT_TRUE(DestroyWindow(window));
   EXPECT_FALSE(SimWindowExists(window));
+  MessageBoxA(window, "after", "", MB_OK);
+  ASSERT_EQ(2u, SimMessageBoxes().size());
+  EXPECT_TRUE(SimMessageBoxes()[0].ownerExists);
+  EXPECT_FALSE(SimMessageBoxes()[1].ownerExists);
   SimPostMessage(nullptr, WM_USER + 1, 0, 0);  // posted after the quit: still read first
 
   MSG msg;
