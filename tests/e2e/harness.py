@@ -42,9 +42,10 @@ def base_env():
     env["WINEDEBUG"] = "-all"
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     env["WINEARCH"] = "win32"
-    # Wine picks its ANSI code page from the locale; keep it at 1252
-    env["LANG"] = "en_US.UTF-8"
-    env.pop("LC_ALL", None)
+    # a UTF-8 locale that exists everywhere: Wine then maps non-ASCII file
+    # names to UTF-8 on disk (its ANSI code page stays 1252)
+    env["LANG"] = "C.UTF-8"
+    env["LC_ALL"] = "C.UTF-8"
     env.pop("DISPLAY", None)
     return env
 
