@@ -1,0 +1,125 @@
+// Writes the fuzzer's seed corpus: the example block and variants that
+// reach the loader's corners (appended keys, flags, cut blocks, unknown and
+// repeated chunks, oversized records and counts, texts with conversions).
+//   sweepkit_fuzz_corpus DIR
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tools/writer/manifest.h"
+#include "tools/writer/writer.h"
+
+using namespace sweepkit;
+
+namespace {
+
+std::string dir;
+
+void Write(const char* name, const Bytes& b) {
+  std::ofstream(dir + "/" + name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+void Chunk(Bytes& b, uint32_t tag, const Bytes& payload) {
+  PutU32(b, tag);
+  PutU32(b, uint32_t(payload.size()));
+  b.insert(b.end(), payload.begin(), payload.end());
+}
+
+Bytes Key(uint32_t root, const std::string& path) {
+  Bytes k;
+  PutU32(k, root);
+  PutU16(k, uint16_t(path.size()));
+  k.insert(k.end(), path.begin(), path.end());
+  return k;
+}
+
+// The strings chunk of a block built from data (always the first chunk).
+Bytes StringsChunk(const UninstallData& data) {
+  Bytes b = BuildBlock(data);
+  b.resize(8 + GetU32(&b[4]));
+  return b;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: sweepkit_fuzz_corpus DIR\n");
+    return 2;
+  }
+  dir = argv[1];
+  std::ifstream in(std::string(SWEEPKIT_EXAMPLES_DIR) + "/vantor-gliders.json");
+  std::stringstream text;
+  text << in.rdbuf();
+  UninstallData example = ParseManifest(text.str()).data;
+
+  Bytes block = BuildBlock(example);
+  Write("example", block);
+  Write("no_end", Bytes(block.begin(), block.end() - 8));
+  Write("cut_header", Bytes(block.begin(), block.begin() + 5));
+
+  UninstallData listed = example;
+  listed.keyChunks = KeyChunks::List;
+  listed.files[0].flags = FILE_SHARED | FILE_SELFREG;
+  listed.files[1].flags = FILE_FONT;
+  listed.files.push_back({".\\data", "", 0});
+  listed.keys.push_back({0x80000001u, "Software\\Vantor"});
+  Write("listed", BuildBlock(listed));
+
+  Bytes strings = StringsChunk(example);
+  Bytes keys;
+  Bytes b = strings;
+  Chunk(b, 0x1238, Key(0x80000002u, "Software\\A"));  // TAG_KEY before TAG_KEYS
+  Chunk(b, 0x7F7F, {});
+  Write("key_before_keys", b);
+
+  b = strings;
+  Chunk(b, 0x1237, {0, 0, 0, 0});
+  for (int i = 0; i < 4; i++) Chunk(b, 0x1238, Key(0x80000002u, "K" + std::to_string(i)));
+  Chunk(b, 0x7F7F, {});
+  Write("four_key_chunks", b);
+
+  b.clear();
+  Bytes groups;
+  PutU16(groups, 2);
+  PutU16(groups, 1);
+  PutU16(groups, 3);
+  groups.insert(groups.end(), {'O', 'n', 'e'});
+  PutU16(groups, 1);
+  PutU16(groups, 3);
+  groups.insert(groups.end(), {'T', 'w', 'o'});
+  Chunk(b, 0x1234, groups);
+  Chunk(b, 0x5555, {1, 2, 3, 4, 5});          // unknown kind
+  Chunk(b, 0x00021235, {});                   // TAG_FILES, high bits, empty
+  Chunk(b, 0x1234, {1, 0, 0, 0});             // string count 0: table kept
+  Chunk(b, 0x7F7F, {9, 9});                   // TAG_END with a payload
+  b.insert(b.end(), {0xEE, 0xEE});
+  Write("groups_and_unknown", b);
+
+  b = strings;
+  Bytes files;
+  PutU32(files, 1);
+  PutU16(files, 600);
+  files.insert(files.end(), 600, 'd');
+  PutU16(files, 10);
+  files.insert(files.end(), 10, 'n');
+  files.push_back(0);
+  Chunk(b, 0x1235, files);
+  Chunk(b, 0x7F7F, {});
+  Write("long_record", b);
+
+  b = strings;
+  Chunk(b, 0x1235, {0xFF, 0xFF, 0xFF, 0xFF});
+  Chunk(b, 0x7F7F, {});
+  Write("huge_count", b);
+
+  UninstallData percent = example;
+  percent.strings[STR_WRITE_PROTECTED] = "%s%s%d%%";
+  percent.strings[STR_SHARED_UNUSED] = std::string(2000, 'x') + "%s";
+  percent.strings[STR_INVALID_INFO] = "100%";
+  percent.strings.resize(9);
+  Write("percent_texts", BuildBlock(percent));
+  return 0;
+}
