@@ -17,8 +17,8 @@ class SelfRemovalTest : public SimTest {
 TEST_F(SelfRemovalTest, ScriptForShortPathsIsTheFiveLinesAsTheyStand) {
   Prepare("C:\\Program Files\\Editor\\Remove.exe");
   SimSetShortName("C:\\Program Files", "C:\\PROGRA~1");
-  SimSetShortName("C:\\PROGRA~1\\Editor", "C:\\PROGRA~1\\EDITOR");
-  SimSetShortName("C:\\PROGRA~1\\EDITOR\\Remove.exe", "C:\\PROGRA~1\\EDITOR\\REMOVE.EXE");
+  SimSetShortName("C:\\Program Files\\Editor", "C:\\PROGRA~1\\EDITOR");
+  SimSetShortName("C:\\Program Files\\Editor\\Remove.exe", "C:\\PROGRA~1\\EDITOR\\REMOVE.EXE");
   ScheduleSelfRemoval();
   EXPECT_EQ(
       ":Repeat\r\n"
@@ -79,11 +79,11 @@ TEST_F(SelfRemovalTest, PathsThatTheInterpreterWouldSplitOrExpandAreQuoted) {
 }
 
 TEST_F(SelfRemovalTest, LongestPathsStillFitTheScript) {
-  std::string dir = "C:\\" + std::string(240, '%');
+  std::string dir = "C:\\" + std::string(236, '%');  // stub path of 259 bytes
   Prepare(dir + "\\" + std::string(15, '&') + ".exe");
   ScheduleSelfRemoval();
   std::string script = SimFileBytes("C:\\Delme.bat");
-  EXPECT_NE(std::string::npos, script.find("rmdir \"C:\\" + std::string(480, '%') + "\"\r\n"));
+  EXPECT_NE(std::string::npos, script.find("rmdir \"C:\\" + std::string(472, '%') + "\"\r\n"));
   EXPECT_EQ(1u, SimProcesses().size());
 }
 
