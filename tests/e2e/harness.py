@@ -225,6 +225,34 @@ def load_example_manifest():
         return json.load(f)
 
 
+def ansi(text, codepage):
+    """The string Wine (ANSI code page 1252) sees for text stored in the
+    manifest's code page: the same bytes, read as 1252."""
+    return text.encode("cp%d" % codepage).decode("cp1252")
+
+
+def example_install(manifest, install_dir):
+    """Driver lines that lay out what the manifest's installer would have left:
+    its files, shortcuts and registry keys (paths as Wine sees them)."""
+    cp = manifest.get("codepage", 1252)
+    lines = []
+    for f in manifest.get("files", []):
+        d = ansi(f["dir"], cp)
+        if d == "." or d.startswith(".\\"):
+            d = install_dir + d[1:]
+        if f["name"]:
+            lines.append("mkfile %s" % quote(d + "\\" + ansi(f["name"], cp)))
+        else:
+            lines.append("mkdir %s" % quote(d))
+    for sc in manifest.get("shortcuts", []):
+        lines.append("mkfile %s" % quote(ansi(sc["dir"], cp) + "\\" + ansi(sc["name"], cp)))
+    for k in manifest.get("keys", []):
+        root = k["root"]
+        root = root if isinstance(root, str) else "0x%X" % root
+        lines.append("regkey %s %s" % (root, quote(ansi(k["path"], cp))))
+    return lines
+
+
 def example_texts(manifest=None):
     m = manifest or load_example_manifest()
     return [m["strings"].get(k, "") for k in STRING_ROLES]
@@ -300,6 +328,13 @@ class Session:
         except E2EError:
             pass
 
+    def restart_wine(self):
+        """Ends every Wine process of the prefix (the registry is saved) and
+        starts a fresh wineserver, so settings read at start-up take effect."""
+        self.kill_wine()
+        run_bounded(["wineserver", "-w"], self.env, 20)
+        run_bounded(["wineserver", "-p"], self.env, 20)
+
     def __exit__(self, exc_type, exc, tb):
         self.kill_wine()
         try:
@@ -372,6 +407,47 @@ class Session:
         with open(spath + ".out", "w", encoding="latin-1") as f:
             f.write(text)
         return res
+
+    def drive_async(self, lines):
+        """Starts the driver in the background; returns a handle for
+        read_output() and finish()."""
+        self.scripts += 1
+        spath = os.path.join(self.dir, "script-%d.txt" % self.scripts)
+        with open(spath, "wb") as f:
+            f.write(("\n".join(lines) + "\n").encode("cp1252"))
+        out = open(spath + ".out", "wb")
+        proc = subprocess.Popen(["wine", self.tool("driver.exe"), self.zpath(spath)], env=self.env,
+                                cwd=os.path.join(self.prefix, "drive_c"), stdout=out,
+                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                                start_new_session=True)
+        return proc, out, spath + ".out"
+
+    @staticmethod
+    def read_output(handle):
+        with open(handle[2], "rb") as f:
+            return f.read().decode("latin-1").replace("\r\n", "\n")
+
+    def wait_output(self, handle, prefix, timeout=30):
+        """Waits (bounded) until the driver has printed a line starting with prefix."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if any(l.startswith(prefix) for l in self.read_output(handle).splitlines()):
+                return
+            if handle[0].poll() is not None:
+                break
+            time.sleep(0.1)
+        raise E2EError("driver did not print %r:\n%s" % (prefix, self.read_output(handle)))
+
+    def finish(self, handle, timeout=WINE_TIMEOUT):
+        proc, out, _ = handle
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            self.kill_wine()
+            proc.wait(timeout=10)
+        out.close()
+        return Result(proc.returncode, self.read_output(handle))
 
     def set_windows_version(self, version):
         rc, out, err = self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version",

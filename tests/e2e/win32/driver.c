@@ -459,6 +459,20 @@ static void CmdRegValue(char **tok, int n)
     }
 }
 
+/* Lets an outside observer act (e.g. take a screenshot) while a box is up:
+   waits until it creates the file. */
+static void CmdWaitFile(const char *path, DWORD timeout)
+{
+    DWORD start = GetTickCount();
+    while (!PathExists(path)) {
+        if (GetTickCount() - start > timeout) Abort("waitfile");
+        Sleep(50);
+    }
+    Out("waited ");
+    OutQuoted(path);
+    Out("\n");
+}
+
 static void CmdWaitAbsent(const char *path, DWORD timeout)
 {
     DWORD start = GetTickCount();
@@ -532,6 +546,7 @@ int main(int argc, char **argv)
         else if (!strcmp(tok[0], "exists") && n > 1) Check("exists", tok[1], PathExists(tok[1]));
         else if (!strcmp(tok[0], "absent") && n > 1) Check("absent", tok[1], !PathExists(tok[1]));
         else if (!strcmp(tok[0], "waitabsent") && n > 1) CmdWaitAbsent(tok[1], Ms(tok, n, 2));
+        else if (!strcmp(tok[0], "waitfile") && n > 1) CmdWaitFile(tok[1], Ms(tok, n, 2));
         else if (!strcmp(tok[0], "regset")) CmdRegSet(tok, n);
         else if (!strcmp(tok[0], "regkey")) CmdRegKey(tok, n);
         else if (!strcmp(tok[0], "regexists") && n > 2) Check("regexists", tok[2], RegPresent(tok, n));
