@@ -123,6 +123,24 @@ def check_headers(data):
     return problems
 
 
+# The linker closes .text with the constructor and destructor lists, each a
+# -1, its entries, and a 0. Both must be empty: nothing runs before the entry
+# point, and there is no runtime that would run them.
+EMPTY_CTOR_DTOR_LISTS = struct.pack('<iiii', -1, 0, -1, 0)
+
+
+def check_static_init(data):
+    image = PeImage(data)
+    text = [s for s in image.sections if s.name == '.text']
+    if len(text) != 1:
+        return ['%d .text sections' % len(text)]
+    end = text[0].raw_offset + text[0].virtual_size
+    tail = data[end - 16:end]
+    if tail != EMPTY_CTOR_DTOR_LISTS:
+        return ['.text ends in %s, not the empty constructor/destructor lists' % tail.hex(' ')]
+    return []
+
+
 def check_imports(data):
     problems = []
     imports = PeImage(data).imports()
@@ -269,6 +287,9 @@ class StubImage(unittest.TestCase):
     def test_headers_and_size(self):
         self.assertEqual(check_headers(self.data), [])
 
+    def test_no_static_constructors(self):
+        self.assertEqual(check_static_init(self.data), [])
+
     def test_imports(self):
         self.assertEqual(check_imports(self.data), [])
 
@@ -305,6 +326,13 @@ class FaultsAreCaught(unittest.TestCase):
                            'sections end at %d' % len(self.data))
         padded = self.data + b'\0' * (MAX_STUB_SIZE + 1 - len(self.data))
         self.assertProblem(check_headers(padded), 'file is %d bytes' % (MAX_STUB_SIZE + 1))
+
+    def test_static_init(self):
+        text = [s for s in self.image.sections if s.name == '.text'][0]
+        end = text.raw_offset + text.virtual_size
+        # One constructor address in the list: -1, entry, 0 then the dtors.
+        with_ctor = self.patched(end - 16, struct.pack('<iIi', -1, 0x401000, 0))
+        self.assertProblem(check_static_init(with_ctor), 'ff ff ff ff 00 10 40 00')
 
     def test_imports(self):
         at = self.data.index(b'ExitProcess\0')
