@@ -268,7 +268,7 @@ class Session:
         self.prefix = os.path.join(self.dir, "prefix")
         self.xvfb = None
         self.display = None
-        self.keep = keep
+        self.keep = keep or bool(os.environ.get("SWEEPKIT_E2E_KEEP"))
         self.scripts = 0
 
     def __enter__(self):

@@ -53,17 +53,55 @@ INSTALL = "C:\\Program Files\\Vantor Gliders"
 
 
 def example_confirmed(name):
-    """The example: confirm box owned by the hidden window, OK, the done box, exit 0."""
+    """The example installed and confirmed: confirm box owned by the hidden window,
+    OK, the done box, exit 0; files, shortcuts, their folder and the key tree
+    are gone, and the batch script removes the stub, the folder and itself."""
     m = h.load_example_manifest()
     t = dict(zip(h.STRING_ROLES, h.example_texts(m)))
+    key = h.ansi(m["keys"][0]["path"], m["codepage"])
     with h.Session(name) as s:
+        install = h.example_install(m, INSTALL)
+        made = [l.split(" ", 1)[1] for l in install if l.startswith("mkfile")]
+        menu = h.ansi(m["shortcuts"][0]["dir"], m["codepage"])
         stub = s.pack(m, INSTALL + "\\uninstall.exe")
-        r = s.drive(["start %s" % h.quote(stub), "expect 20000", "press 1",
-                     "expect 20000", "press 1", "wait 20000"])
-        h.check(r.rc == 0 and r.exits == [0], "exit 0 expected", r)
+        r = s.drive(install + [
+            "regkey HKLM %s" % h.quote(key + "\\Sub\\Leaf"),
+            "start %s" % h.quote(stub), "expect 20000", "press 1",
+            "expect 20000", "press 1", "wait 20000"] +
+            ["absent %s" % p for p in made] +
+            ["absent %s" % h.quote(menu), "regabsent HKLM %s" % h.quote(key),
+             "exists %s" % h.quote(menu.rsplit("\\", 1)[0]),
+             "waitabsent %s 20000" % h.quote(stub), "waitabsent %s 20000" % h.quote(INSTALL),
+             "waitabsent C:\\Delme.bat 20000"])
+        h.check(r.rc == 0 and r.exits == [0], "exit 0 and everything removed expected", r)
         h.check(len(r.windows) == 2, "confirm and done boxes expected", r)
         h.assert_box(r.windows[0], t["caption"], t["confirm"], OK_CANCEL, "SweepkitClass", result=r)
         h.assert_box(r.windows[1], t["caption"], t["done"], OK_ONLY, "SweepkitClass", result=r)
+
+
+TEXTS = {
+    "caption": "Remove Test", "confirm": "Remove the test app?", "done": "Test app removed.",
+    "yes": "&Yes", "yes_all": "Yes to &all", "no": "&No", "no_all": "No t&o all",
+    "out_of_memory": "Out of memory!", "invalid_info": "Invalid: %s",
+    "write_protected": "The following file is write-protected:\n%s\nDo you want to remove it anyway?",
+    "shared_unused": "The following system file is apparently no longer used:\n%s\nDo you want to remove it?",
+}
+
+
+def manifest(files=(), shortcuts=(), keys=()):
+    return {"codepage": 1252, "strings": dict(TEXTS), "files": list(files),
+            "shortcuts": list(shortcuts), "keys": list(keys)}
+
+
+def run_confirmed(s, install_dir, m, middle, before=(), after=()):
+    """Packs m into install_dir, runs it, confirms; `middle` are the driver
+    lines for whatever boxes come between the confirm and the done box."""
+    stub = s.pack(m, install_dir + "\\uninstall.exe")
+    r = s.drive(list(before) + ["start %s" % h.quote(stub), "expect 20000", "press 1"] + list(middle) +
+                ["expect 20000", "press 1", "wait 20000"] + list(after))
+    h.check(r.windows and r.windows[-1]["text"] == TEXTS["done"], "the done box expected last", r)
+    h.check(r.exits == [0], "exit 0 expected", r)
+    return r
 
 
 def example_cancelled(name):
@@ -118,9 +156,189 @@ def first_header_cut(name):
         h.assert_box(r.windows[0], "", "", OK_ONLY, "none", result=r)
 
 
+def write_protected(name):
+    """Read-only and held files: the prompt's look and its four answers."""
+    d = "C:\\wp test"
+    names = ["a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "f.txt"]
+    m = manifest(files=[{"dir": ".", "name": n} for n in names])
+    p = {n: d + "\\" + n for n in names}
+    with h.Session(name) as s:
+        before = ["mkfile %s readonly" % h.quote(p[n]) for n in ("a.txt", "b.txt", "d.txt", "e.txt")]
+        before += ["mkfile %s" % h.quote(p["c.txt"]), "hold %s" % h.quote(p["c.txt"]),
+                   "mkfile %s" % h.quote(p["f.txt"])]
+        middle = ["expect 20000", "key enter",        # a: Enter is Yes
+                  "expect 20000", "press 7",          # b: No
+                  "expect 20000", "key esc",          # c (held): Esc, stays
+                  "expect 20000", "press 1001"]       # d: Yes to all; e goes without a prompt
+        after = ["release %s" % h.quote(p["c.txt"])]
+        after += ["absent %s" % h.quote(p[n]) for n in ("a.txt", "d.txt", "e.txt", "f.txt")]
+        after += ["exists %s" % h.quote(p[n]) for n in ("b.txt", "c.txt")]
+        r = run_confirmed(s, d, m, middle, before, after)
+        h.check(r.rc == 0, "files", r)
+        prompts = r.windows[1:-1]
+        h.check(len(prompts) == 4, "four prompts expected", r)
+        for win, n in zip(prompts, ("a.txt", "b.txt", "c.txt", "d.txt")):
+            h.check(win["caption"] == TEXTS["caption"] and win["owner"] == "SweepkitClass", "prompt", r)
+            h.check(win["text"] == TEXTS["write_protected"].replace("%s", p[n]), "prompt text", r)
+        win = prompts[0]
+        layout = {6: ("&Yes", (20, 52, 50, 14), True), 1001: ("Yes to &all", (75, 52, 50, 14), False),
+                  7: ("&No", (130, 52, 50, 14), False), 1002: ("No t&o all", (186, 52, 50, 14), False)}
+        h.check(sorted(b["id"] for b in win["buttons"]) == sorted(layout), "prompt buttons", r)
+        for b in win["buttons"]:
+            label, rect, default = layout[b["id"]]
+            h.check(b["text"] == label and b["default"] == default and b["enabled"], "button %d" % b["id"], r)
+            if "dlu" in b:
+                h.check(all(abs(x - y) <= 1 for x, y in zip(b["dlu"], rect)),
+                        "button %d at %r, not %r" % (b["id"], b["dlu"], rect), r)
+        msg = [c for c in win["controls"] if c["id"] == 1000]
+        h.check(len(msg) == 1, "message control 1000 expected", r)
+        if "dlu" in msg[0]:
+            h.check(all(abs(x - y) <= 1 for x, y in zip(msg[0]["dlu"], (7, 7, 243, 36))), "message rect", r)
+        for c in win["controls"]:
+            h.check(c.get("weight", 400) == 400, "control %d font weight %r" % (c["id"], c.get("weight")), r)
+
+
+SHARED = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
+
+
+def shared_dlls(name):
+    """Shared files: counts above 1 go down and keep the file; at 0 the
+    question decides, and Yes also drops the value."""
+    d = "C:\\shared test"
+    names = ["s3.dll", "s1no.dll", "s1yes.dll", "nocount.dll"]
+    m = manifest(files=[{"dir": ".", "name": n, "shared": True} for n in names])
+    p = {n: d + "\\" + n for n in names}
+    with h.Session(name) as s:
+        before = ["mkfile %s" % h.quote(p[n]) for n in names]
+        before += ["regset HKLM %s %s dword %d" % (h.quote(SHARED), h.quote(p[n]), c)
+                   for n, c in (("s3.dll", 3), ("s1no.dll", 1), ("s1yes.dll", 1))]
+        middle = ["expect 20000", "press 7",   # s1no: No
+                  "expect 20000", "press 6",   # s1yes: Yes
+                  "expect 20000", "press 6"]   # nocount: Yes
+        after = ["regvalue HKLM %s %s" % (h.quote(SHARED), h.quote(p[n])) for n in names]
+        after += ["exists %s" % h.quote(p["s3.dll"]), "exists %s" % h.quote(p["s1no.dll"]),
+                  "absent %s" % h.quote(p["s1yes.dll"]), "absent %s" % h.quote(p["nocount.dll"])]
+        r = run_confirmed(s, d, m, middle, before, after)
+        h.check(r.rc == 0, "files", r)
+        v = lambda n: r.regvalues[(SHARED, p[n])]
+        h.check((v("s3.dll"), v("s1no.dll"), v("s1yes.dll"), v("nocount.dll")) ==
+                ("dword 2", "dword 0", "missing", "missing"), "shared counts", r)
+        questions = r.windows[1:-1]
+        h.check(len(questions) == 3, "three questions expected", r)
+        for win, n in zip(questions, ("s1no.dll", "s1yes.dll", "nocount.dll")):
+            h.assert_box(win, TEXTS["caption"], TEXTS["shared_unused"].replace("%s", p[n]),
+                         [(IDYES, "&Yes"), (IDNO, "&No")], "SweepkitClass", icon="question", result=r)
+
+
+def self_registering(name):
+    """A self-registering server is unregistered before it is deleted; a DLL
+    without the export and a missing one are simply deleted/skipped."""
+    d = "C:\\selfreg test"
+    m = manifest(files=[{"dir": ".", "name": n, "selfreg": True}
+                        for n in ("selfreg.dll", "plain.dll", "missing.dll")])
+    with h.Session(name) as s:
+        import shutil
+        os.makedirs(s.unix(d), exist_ok=True)
+        for n in ("selfreg.dll", "plain.dll"):
+            shutil.copy(os.path.join(h.WIN32_TOOLS, n), s.unix(d + "\\" + n))
+        after = ["exists %s" % h.quote(d + "\\selfreg.dll.unregistered"),
+                 "absent %s" % h.quote(d + "\\selfreg.dll"), "absent %s" % h.quote(d + "\\plain.dll"),
+                 "absent %s" % h.quote(d + "\\plain.dll.unregistered")]
+        r = run_confirmed(s, d, m, [], after=after)
+        h.check(r.rc == 0 and len(r.windows) == 2, "unregistered and deleted without questions", r)
+
+
+def fonts(name):
+    """A font entry is deleted and its folder spared by the sweep."""
+    d = "C:\\font test"
+    m = manifest(files=[{"dir": ".\\fonts", "name": "test.ttf", "font": True},
+                        {"dir": ".\\other", "name": "x.txt"}])
+    with h.Session(name) as s:
+        before = ["mkfile %s \"not really a font\"" % h.quote(d + "\\fonts\\test.ttf"),
+                  "mkfile %s" % h.quote(d + "\\other\\x.txt")]
+        after = ["absent %s" % h.quote(d + "\\fonts\\test.ttf"),
+                 "exists %s" % h.quote(d + "\\fonts"), "absent %s" % h.quote(d + "\\other")]
+        r = run_confirmed(s, d, m, [], before, after)
+        h.check(r.rc == 0 and len(r.windows) == 2, "font entry", r)
+
+
+def shortcuts_and_sweep(name):
+    """Shortcut folders go with their last shortcut, folders with other files
+    stay; the sweep removes emptied folders, one level each, and directory
+    entries."""
+    d = "C:\\sweep test"
+    menu = "C:\\sweep menu\\Programs\\App"
+    busy = "C:\\sweep menu\\Programs\\Busy"
+    m = manifest(
+        files=[{"dir": ".", "name": "app.exe"}, {"dir": ".", "name": "sub\\deep\\f.txt"},
+               {"dir": ".\\sub", "name": "g.txt"}, {"dir": ".\\empty", "name": ""},
+               {"dir": ".\\kept", "name": "k.txt"}],
+        shortcuts=[{"dir": menu, "name": "a.lnk"}, {"dir": menu, "name": "b.lnk"},
+                   {"dir": busy, "name": "c.lnk"}])
+    with h.Session(name) as s:
+        before = ["mkfile %s" % h.quote(d + "\\" + f) for f in
+                  ("app.exe", "sub\\deep\\f.txt", "sub\\g.txt", "kept\\k.txt", "kept\\user.txt")]
+        before += ["mkdir %s" % h.quote(d + "\\empty")]
+        before += ["mkfile %s" % h.quote(p) for p in (menu + "\\a.lnk", menu + "\\b.lnk",
+                                                     busy + "\\c.lnk", busy + "\\mine.lnk")]
+        after = ["absent %s" % h.quote(menu), "exists %s" % h.quote(busy + "\\mine.lnk"),
+                 "absent %s" % h.quote(busy + "\\c.lnk"), "exists C:\\sweep menu\\Programs",
+                 "absent %s" % h.quote(d + "\\sub\\deep"), "absent %s" % h.quote(d + "\\sub"),
+                 "absent %s" % h.quote(d + "\\empty"), "exists %s" % h.quote(d + "\\kept\\user.txt"),
+                 "absent %s" % h.quote(d + "\\kept\\k.txt"),
+                 # the folder still holds kept\, so the script leaves it; the stub goes
+                 "waitabsent %s 20000" % h.quote(d + "\\uninstall.exe"),
+                 "waitabsent C:\\Delme.bat 20000", "exists %s" % h.quote(d)]
+        r = run_confirmed(s, d, m, [], before, after)
+        h.check(r.rc == 0 and len(r.windows) == 2, "shortcuts and sweep", r)
+
+
+def registry_trees(name):
+    """Listed keys go with their whole subtree; siblings and parents stay; a
+    missing key is passed over."""
+    base = "Software\\Sweepkit E2E"
+    m = manifest(keys=[{"root": "HKEY_CURRENT_USER", "path": base + "\\Tree"},
+                       {"root": "HKEY_CURRENT_USER", "path": base + "\\Missing"},
+                       {"root": 0x80000002, "path": base + "\\Machine"}])
+    with h.Session(name) as s:
+        before = ["regset HKCU %s v dword 1" % h.quote(base + "\\Tree\\A\\A1"),
+                  "regkey HKCU %s" % h.quote(base + "\\Tree\\A\\A2"),
+                  "regset HKCU %s v sz x" % h.quote(base + "\\Tree\\B"),
+                  "regset HKCU %s v dword 2" % h.quote(base + "\\Tree"),
+                  "regkey HKCU %s" % h.quote(base + "\\Keep"),
+                  "regkey HKLM %s" % h.quote(base + "\\Machine\\Sub")]
+        after = ["regabsent HKCU %s" % h.quote(base + "\\Tree"),
+                 "regexists HKCU %s" % h.quote(base + "\\Keep"),
+                 "regabsent HKLM %s" % h.quote(base + "\\Machine"),
+                 "regexists HKLM %s" % h.quote(base)]
+        r = run_confirmed(s, "C:\\reg test", m, [], before, after)
+        h.check(r.rc == 0, "registry trees", r)
+
+
+def windows98_keys(name):
+    """Reported as Windows 98, the key stage makes one RegDeleteKeyA per key
+    (no tree walk): a leaf key goes, and a key with subkeys is left to the
+    platform, which under Wine refuses it."""
+    base = "Software\\Sweepkit E2E 98"
+    m = manifest(files=[{"dir": ".", "name": "app.exe"}],
+                 keys=[{"root": "HKEY_CURRENT_USER", "path": base + "\\Leaf"},
+                       {"root": "HKEY_CURRENT_USER", "path": base + "\\Tree"}])
+    with h.Session(name) as s:
+        s.set_windows_version("win98")
+        s.restart_wine()
+        d = "C:\\win98 test"
+        before = ["mkfile %s" % h.quote(d + "\\app.exe"), "regkey HKCU %s" % h.quote(base + "\\Leaf"),
+                  "regkey HKCU %s" % h.quote(base + "\\Tree\\Sub")]
+        after = ["absent %s" % h.quote(d + "\\app.exe"), "regabsent HKCU %s" % h.quote(base + "\\Leaf"),
+                 "regexists HKCU %s" % h.quote(base + "\\Tree\\Sub")]
+        r = run_confirmed(s, d, m, [], before, after)
+        h.check(r.rc == 0, "windows 98 key removal", r)
+
+
 SCENARIOS = {f.__name__: f for f in [
     driver_selftest, example_confirmed, example_cancelled, no_data, block_cut_short,
-    first_header_cut,
+    first_header_cut, write_protected, shared_dlls, self_registering, fonts,
+    shortcuts_and_sweep, registry_trees, windows98_keys,
 ]}
 
 if __name__ == "__main__":
