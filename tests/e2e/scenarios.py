@@ -282,7 +282,7 @@ def shortcuts_and_sweep(name):
         before += ["mkfile %s" % h.quote(p) for p in (menu + "\\a.lnk", menu + "\\b.lnk",
                                                      busy + "\\c.lnk", busy + "\\mine.lnk")]
         after = ["absent %s" % h.quote(menu), "exists %s" % h.quote(busy + "\\mine.lnk"),
-                 "absent %s" % h.quote(busy + "\\c.lnk"), "exists C:\\sweep menu\\Programs",
+                 "absent %s" % h.quote(busy + "\\c.lnk"), "exists \"C:\\sweep menu\\Programs\"",
                  "absent %s" % h.quote(d + "\\sub\\deep"), "absent %s" % h.quote(d + "\\sub"),
                  "absent %s" % h.quote(d + "\\empty"), "exists %s" % h.quote(d + "\\kept\\user.txt"),
                  "absent %s" % h.quote(d + "\\kept\\k.txt"),
@@ -316,9 +316,9 @@ def registry_trees(name):
 
 
 def windows98_keys(name):
-    """Reported as Windows 98, the key stage makes one RegDeleteKeyA per key
-    (no tree walk): a leaf key goes, and a key with subkeys is left to the
-    platform, which under Wine refuses it."""
+    """Reported as Windows 98, the key stage leaves subkeys to RegDeleteKeyA,
+    which Wine (like Windows 98) deletes with the key; the run and the file
+    stage work the same as on NT."""
     base = "Software\\Sweepkit E2E 98"
     m = manifest(files=[{"dir": ".", "name": "app.exe"}],
                  keys=[{"root": "HKEY_CURRENT_USER", "path": base + "\\Leaf"},
@@ -330,7 +330,7 @@ def windows98_keys(name):
         before = ["mkfile %s" % h.quote(d + "\\app.exe"), "regkey HKCU %s" % h.quote(base + "\\Leaf"),
                   "regkey HKCU %s" % h.quote(base + "\\Tree\\Sub")]
         after = ["absent %s" % h.quote(d + "\\app.exe"), "regabsent HKCU %s" % h.quote(base + "\\Leaf"),
-                 "regexists HKCU %s" % h.quote(base + "\\Tree\\Sub")]
+                 "regabsent HKCU %s" % h.quote(base + "\\Tree"), "regexists HKCU %s" % h.quote(base)]
         r = run_confirmed(s, d, m, [], before, after)
         h.check(r.rc == 0, "windows 98 key removal", r)
 

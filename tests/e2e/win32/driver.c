@@ -16,6 +16,7 @@ static int g_started;
 static HWND g_window;     /* the window that the last expect found */
 static int g_failures;
 static HANDLE g_probeMap;
+static HANDLE g_nul;
 static char *g_probeView;
 static struct { char path[MAX_PATH]; HANDLE handle; } g_holds[MAX_HOLDS];
 
@@ -145,7 +146,16 @@ static void CmdStart(char **tok, int n)
     }
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    if (!CreateProcessA(tok[1], cmdline, NULL, NULL, FALSE, 0, NULL, NULL, &si, &g_proc)) {
+    /* the program and its children (the batch script) write nothing into
+       the driver's output */
+    if (!g_nul) {
+        SECURITY_ATTRIBUTES sa = { sizeof sa, NULL, TRUE };
+        g_nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                            OPEN_EXISTING, 0, NULL);
+    }
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = g_nul;
+    if (!CreateProcessA(tok[1], cmdline, NULL, NULL, TRUE, 0, NULL, NULL, &si, &g_proc)) {
         Out("FAIL start error=%lu\n", GetLastError());
         exit(1);
     }
