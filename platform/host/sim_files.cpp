@@ -57,6 +57,18 @@ Node* FindParentDir(const Path& path) {
 // is missing, 3 when a directory on the way is missing.
 DWORD MissingError(const Path& path) { return FindParentDir(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND; }
 
+// The node a path argument names, or null with the last error set as the
+// system would set it.
+Node* FindExisting(LPCSTR text, Path* path) {
+  if (!ResolvePath(text, path)) {
+    SetError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+  }
+  Node* node = Find(*path);
+  if (!node) SetError(MissingError(*path));
+  return node;
+}
+
 bool HasChildren(const Path& path) {
   std::string prefix = path.Key();
   if (prefix.back() != '\\') prefix += '\\';
@@ -458,15 +470,8 @@ BOOL CloseHandle(HANDLE handle) {
 BOOL DeleteFileA(LPCSTR text) {
   if (Enter("DeleteFileA", Str(text))) return FALSE;
   Path path;
-  if (!ResolvePath(text, &path)) {
-    SetError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  Node* node = Find(path);
-  if (!node) {
-    SetError(MissingError(path));
-    return FALSE;
-  }
+  Node* node = FindExisting(text, &path);
+  if (!node) return FALSE;
   // Directories and read-only files are refused; a loaded DLL is mapped.
   if (node->dir || (node->attributes & FILE_ATTRIBUTE_READONLY) || ModuleFileLoaded(path.Key())) {
     SetError(ERROR_ACCESS_DENIED);
@@ -483,30 +488,16 @@ BOOL DeleteFileA(LPCSTR text) {
 DWORD GetFileAttributesA(LPCSTR text) {
   if (Enter("GetFileAttributesA", Str(text))) return INVALID_FILE_ATTRIBUTES;
   Path path;
-  if (!ResolvePath(text, &path)) {
-    SetError(ERROR_PATH_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  Node* node = Find(path);
-  if (!node) {
-    SetError(MissingError(path));
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  Node* node = FindExisting(text, &path);
+  if (!node) return INVALID_FILE_ATTRIBUTES;
   return node->attributes;
 }
 
 BOOL SetFileAttributesA(LPCSTR text, DWORD attributes) {
   if (Enter("SetFileAttributesA", Join(Str(text), Hex(attributes)))) return FALSE;
   Path path;
-  if (!ResolvePath(text, &path)) {
-    SetError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  Node* node = Find(path);
-  if (!node) {
-    SetError(MissingError(path));
-    return FALSE;
-  }
+  Node* node = FindExisting(text, &path);
+  if (!node) return FALSE;
   DWORD kept = attributes & ~(FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_DIRECTORY);
   if (node->dir) {
     node->attributes = kept | FILE_ATTRIBUTE_DIRECTORY;
@@ -519,15 +510,8 @@ BOOL SetFileAttributesA(LPCSTR text, DWORD attributes) {
 BOOL RemoveDirectoryA(LPCSTR text) {
   if (Enter("RemoveDirectoryA", Str(text))) return FALSE;
   Path path;
-  if (!ResolvePath(text, &path)) {
-    SetError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  Node* node = Find(path);
-  if (!node) {
-    SetError(MissingError(path));
-    return FALSE;
-  }
+  Node* node = FindExisting(text, &path);
+  if (!node) return FALSE;
   if (!node->dir) {
     SetError(ERROR_DIRECTORY);
     return FALSE;
@@ -551,15 +535,8 @@ BOOL RemoveDirectoryA(LPCSTR text) {
 BOOL SetCurrentDirectoryA(LPCSTR text) {
   if (Enter("SetCurrentDirectoryA", Str(text))) return FALSE;
   Path path;
-  if (!ResolvePath(text, &path)) {
-    SetError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  Node* node = Find(path);
-  if (!node) {
-    SetError(MissingError(path));
-    return FALSE;
-  }
+  Node* node = FindExisting(text, &path);
+  if (!node) return FALSE;
   if (!node->dir) {
     SetError(ERROR_DIRECTORY);
     return FALSE;
