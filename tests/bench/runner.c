@@ -8,6 +8,7 @@
    Each --box answers the next visible #32770 top-level window of the child
    with the button ID (1 OK, 2 Cancel). Output lines:
      box N ID AT_MS      a box appeared AT_MS after start and was answered
+     closed N AT_MS      that box was gone
      elapsed_ms T        CreateProcess to exit
      exit CODE           the child's exit code
      gone ok|timeout     the --gone paths disappeared (or not) in time
@@ -123,6 +124,10 @@ int main(int argc, char **argv)
         g_answered[g_answeredCount++] = box;
         printf("box %d %d %.3f\n", i + 1, boxes[i], ElapsedMs());
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(boxes[i], BN_CLICKED), (LPARAM)GetDlgItem(box, boxes[i]));
+        while (IsWindow(box) && WaitForSingleObject(g_proc.hProcess, 1) == WAIT_TIMEOUT) {
+            if (ElapsedMs() > timeout) Fail("close");
+        }
+        printf("closed %d %.3f\n", i + 1, ElapsedMs());
     }
 
     {
