@@ -22,6 +22,7 @@ WORK = os.environ.get("SWEEPKIT_E2E_WORK", os.path.join(ROOT, "build", "test", "
 WIN32_TOOLS = os.path.join(WIN32_BUILD, "tests", "e2e", "win32")
 
 WINE_TIMEOUT = 60
+SERVER_LINGER = 15
 LOCATOR_SIGNATURE = b"wwgT)H"
 
 TAG_STRINGS, TAG_FILES, TAG_SHORTCUTS, TAG_KEYS, TAG_KEY, TAG_END = (
@@ -258,6 +259,15 @@ def example_texts(manifest=None):
     return [m["strings"].get(k, "") for k in STRING_ROLES]
 
 
+def _die_with_parent():
+    # Xvfb must not outlive a harness that ctest kills on its timeout
+    try:
+        import ctypes
+        ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+    except OSError:
+        pass
+
+
 class Session:
     """One test's private prefix (a hard-linked copy of the base prefix with
     its own registry) and Xvfb. Use as a context manager."""
@@ -284,8 +294,9 @@ class Session:
         self.env = base_env()
         self.env["WINEPREFIX"] = self.prefix
         self._start_xvfb()
-        # one persistent wineserver for the session: later runs start fast
-        run_bounded(["wineserver", "-p"], self.env, 20)
+        # a wineserver that lingers between the session's runs (so they start
+        # fast) but still ends by itself if the harness is killed
+        run_bounded(["wineserver", "-p%d" % SERVER_LINGER], self.env, 20)
         return self
 
     def _start_xvfb(self):
@@ -293,7 +304,7 @@ class Session:
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
             pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True)
+            start_new_session=True, preexec_fn=_die_with_parent)
         os.close(wfd)
         deadline = time.time() + 20
         buf = b""
@@ -333,7 +344,7 @@ class Session:
         starts a fresh wineserver, so settings read at start-up take effect."""
         self.kill_wine()
         run_bounded(["wineserver", "-w"], self.env, 20)
-        run_bounded(["wineserver", "-p"], self.env, 20)
+        run_bounded(["wineserver", "-p%d" % SERVER_LINGER], self.env, 20)
 
     def __exit__(self, exc_type, exc, tb):
         self.kill_wine()
