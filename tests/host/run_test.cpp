@@ -150,3 +150,14 @@ TEST_F(RunTest, InstallDirIsTheStubsFolderWithABackslash) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RunTest, DrainEndsEvenWhenTheWindowIsAlreadyGone) {
+  ASSERT_EQ(1, InitializeRun(InstanceHandle));
+  OwnerWindow = (HWND)(uintptr_t)0x4444;  // no such window: no WM_DESTROY, no quit message from it
+  DrainMessageQueue();
+  EXPECT_EQ(0, SimEmptyQueueReads()) << "the loop ended at a quit message of its own";
+}
+
+}  // namespace
