@@ -157,10 +157,18 @@ class Result:
         self.exits = [int(l.split()[1]) for l in self.lines if l.startswith("exit ")]
         self.failed_checks = [l for l in self.lines if l.startswith("check ") and l.endswith("FAIL")]
         self.regvalues = {}
+        self.shortpaths = {}
+        self.folders = {}
         for l in self.lines:
             m = re.match(r"regvalue %s %s (.*)$" % (_QUOTED, _QUOTED), l)
             if m:
                 self.regvalues[(_unescape(m.group(1)), _unescape(m.group(2)))] = m.group(3)
+            m = re.match(r"shortpath %s %s$" % (_QUOTED, _QUOTED), l)
+            if m:
+                self.shortpaths[_unescape(m.group(1))] = _unescape(m.group(2))
+            m = re.match(r"folder (\d+) %s$" % _QUOTED, l)
+            if m:
+                self.folders[int(m.group(1))] = _unescape(m.group(2))
 
     def __str__(self):
         return "driver rc=%d\n%s" % (self.rc, self.text)

@@ -93,10 +93,10 @@ def manifest(files=(), shortcuts=(), keys=()):
             "shortcuts": list(shortcuts), "keys": list(keys)}
 
 
-def run_confirmed(s, install_dir, m, middle, before=(), after=()):
+def run_confirmed(s, install_dir, m, middle, before=(), after=(), stub_name="uninstall.exe"):
     """Packs m into install_dir, runs it, confirms; `middle` are the driver
     lines for whatever boxes come between the confirm and the done box."""
-    stub = s.pack(m, install_dir + "\\uninstall.exe")
+    stub = s.pack(m, install_dir + "\\" + stub_name)
     r = s.drive(list(before) + ["start %s" % h.quote(stub), "expect 20000", "press 1"] + list(middle) +
                 ["expect 20000", "press 1", "wait 20000"] + list(after))
     h.check(r.windows and r.windows[-1]["text"] == TEXTS["done"], "the done box expected last", r)
@@ -335,10 +335,125 @@ def windows98_keys(name):
         h.check(r.rc == 0, "windows 98 key removal", r)
 
 
+def write_protected_all(name):
+    """Read-only files answered Yes, No, No to all: the first is deleted, the
+    rest stay read-only, the one after No to all without a prompt; a writable
+    file after them is still deleted."""
+    d = "C:\\wp all"
+    names = ["f1.txt", "f2.txt", "f3.txt", "f4.txt", "f5.txt"]
+    m = manifest(files=[{"dir": ".", "name": n} for n in names])
+    p = {n: d + "\\" + n for n in names}
+    with h.Session(name) as s:
+        before = ["mkfile %s readonly" % h.quote(p[n]) for n in names[:4]]
+        before += ["mkfile %s" % h.quote(p["f5.txt"])]
+        middle = ["expect 20000", "press 6",       # f1: Yes
+                  "expect 20000", "press 7",       # f2: No
+                  "expect 20000", "press 1002"]    # f3: No to all; f4 stays unasked
+        after = ["absent %s" % h.quote(p["f1.txt"]), "absent %s" % h.quote(p["f5.txt"])]
+        after += ["exists %s" % h.quote(p[n]) for n in ("f2.txt", "f3.txt", "f4.txt")]
+        r = run_confirmed(s, d, m, middle, before, after)
+        h.check(r.rc == 0, "files", r)
+        prompts = r.windows[1:-1]
+        h.check(len(prompts) == 3, "exactly three prompts expected", r)
+        for win, n in zip(prompts, ("f1.txt", "f2.txt", "f3.txt")):
+            h.check(win["text"] == TEXTS["write_protected"].replace("%s", p[n]), "prompt for " + n, r)
+        for n in ("f2.txt", "f3.txt", "f4.txt"):
+            h.check(not os.stat(s.unix(p[n])).st_mode & 0o222, n + " must stay read-only", r)
+
+
+def held_file(name):
+    """A file held open without sharing (error 32): Yes clears the attribute
+    and retries, so the prompt comes back for the same file until No; the
+    answers leave the mode at Ask, so a later read-only file is asked too."""
+    d = "C:\\held test"
+    held, later = d + "\\held.txt", d + "\\later.txt"
+    m = manifest(files=[{"dir": ".", "name": "held.txt"}, {"dir": ".", "name": "later.txt"}])
+    with h.Session(name) as s:
+        before = ["mkfile %s" % h.quote(held), "hold %s" % h.quote(held),
+                  "mkfile %s readonly" % h.quote(later)]
+        middle = ["expect 20000", "press 6", "expect 20000", "press 6", "expect 20000", "press 7",
+                  "expect 20000", "press 6"]
+        after = ["release %s" % h.quote(held), "exists %s" % h.quote(held), "absent %s" % h.quote(later)]
+        r = run_confirmed(s, d, m, middle, before, after)
+        h.check(r.rc == 0, "files", r)
+        texts = [w["text"] for w in r.windows[1:-1]]
+        want = [TEXTS["write_protected"].replace("%s", f) for f in (held, held, held, later)]
+        h.check(texts == want, "three prompts for the held file, then one for the read-only one", r)
+
+
+def shared_skips_treatments(name):
+    """A shared self-registering DLL with other users (count 3) is neither
+    unregistered nor deleted; the same DLL at count 1, answered Yes, loses its
+    value, is unregistered and deleted."""
+    d = "C:\\shared com"
+    flags = {"shared": True, "selfreg": True}
+    m = manifest(files=[dict(dir=".\\three", name="selfreg.dll", **flags),
+                        dict(dir=".\\one", name="selfreg.dll", **flags)])
+    three, one = d + "\\three\\selfreg.dll", d + "\\one\\selfreg.dll"
+    with h.Session(name) as s:
+        import shutil
+        for path in (three, one):
+            os.makedirs(os.path.dirname(s.unix(path)), exist_ok=True)
+            shutil.copy(os.path.join(h.WIN32_TOOLS, "selfreg.dll"), s.unix(path))
+        before = ["regset HKLM %s %s dword 3" % (h.quote(SHARED), h.quote(three)),
+                  "regset HKLM %s %s dword 1" % (h.quote(SHARED), h.quote(one))]
+        after = ["regvalue HKLM %s %s" % (h.quote(SHARED), h.quote(p)) for p in (three, one)]
+        after += ["exists %s" % h.quote(three), "absent %s" % h.quote(three + ".unregistered"),
+                  "absent %s" % h.quote(one), "exists %s" % h.quote(one + ".unregistered")]
+        r = run_confirmed(s, d, m, ["expect 20000", "press 6"], before, after)
+        h.check(r.rc == 0, "files", r)
+        h.check(r.regvalues[(SHARED, three)] == "dword 2" and r.regvalues[(SHARED, one)] == "missing",
+                "shared counts", r)
+        h.check(len(r.windows) == 3 and r.windows[1]["text"] == TEXTS["shared_unused"].replace("%s", one),
+                "one question, for the count-1 copy", r)
+
+
+def _removed_itself(s, install_dir, stub_name, before=()):
+    """Packs a one-file manifest as install_dir\\stub_name, runs it confirmed
+    and checks that the script removed the stub, the folder and itself.
+    Returns the stub's short path as Wine gives it."""
+    stub = install_dir + "\\" + stub_name
+    m = manifest(files=[{"dir": ".", "name": "app.exe"}])
+    before = ["mkfile %s" % h.quote(install_dir + "\\app.exe"), "shortpath %s" % h.quote(stub)] + list(before)
+    r = run_confirmed(s, install_dir, m, [], before,
+                      ["waitabsent %s 20000" % h.quote(stub), "waitabsent %s 20000" % h.quote(install_dir),
+                       "waitabsent C:\\Delme.bat 20000"], stub_name)
+    h.check(r.rc == 0, "stub, folder and script gone expected for %s" % stub, r)
+    h.check(stub in r.shortpaths, "short path of the stub", r)
+    return r.shortpaths[stub]
+
+
+def self_removal_paths(name):
+    """The script removes stubs whose short paths hold characters that the
+    command interpreter treats specially (percent signs, ampersands,
+    parentheses, a caret), from long folders with blanks and parentheses, and
+    from a non-ASCII folder."""
+    with h.Session(name) as s:
+        short = _removed_itself(s, "C:\\50% off", "uninstall.exe")
+        # only meaningful while Wine's short form keeps the percent sign
+        h.check(short.startswith("C:\\50%") and " " not in short, "short form %r" % short)
+        _removed_itself(s, "C:\\Tom & Jerry\\App Folder", "uninstall.exe")
+        _removed_itself(s, "C:\\Paren (x86)\\App", "uninstall.exe")
+        # valid 8.3 names are their own short forms: %OS% must not expand
+        stub = "C:\\T&J\\(x86)\\%OS%\\a^b%1.exe"
+        short = _removed_itself(s, "C:\\T&J\\(x86)\\%OS%", "a^b%1.exe")
+        h.check(short == stub, "short form %r" % short)
+        _removed_itself(s, "C:\\Caf\xe9", "uninstall.exe")
+
+
+def stub_read_only(name):
+    """A read-only stub is still deleted by the script."""
+    with h.Session(name) as s:
+        stub = "C:\\ro stub\\uninstall.exe"
+        _removed_itself(s, "C:\\ro stub", "uninstall.exe",
+                        ["readonly %s" % h.quote(stub), "exists %s" % h.quote(stub)])
+
+
 SCENARIOS = {f.__name__: f for f in [
     driver_selftest, example_confirmed, example_cancelled, no_data, block_cut_short,
     first_header_cut, write_protected, shared_dlls, self_registering, fonts,
-    shortcuts_and_sweep, registry_trees, windows98_keys,
+    shortcuts_and_sweep, registry_trees, windows98_keys, write_protected_all, held_file,
+    shared_skips_treatments, self_removal_paths, stub_read_only,
 ]}
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
    timeout kills the program and ends the driver with code 2, failed checks end
    it with code 1. Every wait is bounded by the timeout given in the script. */
 #include <windows.h>
+#include <shlobj.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -496,6 +497,44 @@ static void CmdWaitAbsent(const char *path, DWORD timeout)
     Check("waitabsent", path, 1);
 }
 
+/* The path of a special folder, looked up the way the stub does it. */
+static void CmdSpecialFolder(int csidl)
+{
+    LPITEMIDLIST list = NULL;
+    char path[MAX_PATH];
+    path[0] = 0;
+    if (SHGetSpecialFolderLocation(NULL, csidl, &list) != S_OK || !SHGetPathFromIDListA(list, path)) {
+        Out("FAIL specialfolder %d\n", csidl);
+        exit(1);
+    }
+    CoTaskMemFree(list);
+    Out("folder %d ", csidl);
+    OutQuoted(path);
+    Out("\n");
+}
+
+static void CmdShortPath(const char *path)
+{
+    char buf[MAX_PATH];
+    DWORD n = GetShortPathNameA(path, buf, sizeof buf);
+    Out("shortpath ");
+    OutQuoted(path);
+    if (!n || n >= sizeof buf) { Out(" error=%lu\n", GetLastError()); return; }
+    Out(" ");
+    OutQuoted(buf);
+    Out("\n");
+}
+
+static void CmdReadOnly(const char *path)
+{
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES || !SetFileAttributesA(path, a | FILE_ATTRIBUTE_READONLY))
+        Fail("readonly");
+    Out("readonly ");
+    OutQuoted(path);
+    Out("\n");
+}
+
 /* Splits a line into words; "double quoted" words keep their spaces and
    backslashes as they are. */
 static int Tokenize(char *line, char **tok)
@@ -562,6 +601,9 @@ int main(int argc, char **argv)
         else if (!strcmp(tok[0], "regexists") && n > 2) Check("regexists", tok[2], RegPresent(tok, n));
         else if (!strcmp(tok[0], "regabsent") && n > 2) Check("regabsent", tok[2], !RegPresent(tok, n));
         else if (!strcmp(tok[0], "regvalue")) CmdRegValue(tok, n);
+        else if (!strcmp(tok[0], "specialfolder") && n > 1) CmdSpecialFolder((int)strtol(tok[1], NULL, 0));
+        else if (!strcmp(tok[0], "shortpath") && n > 1) CmdShortPath(tok[1]);
+        else if (!strcmp(tok[0], "readonly") && n > 1) CmdReadOnly(tok[1]);
         else {
             Out("FAIL unknown command %s\n", tok[0]);
             KillProgram();
