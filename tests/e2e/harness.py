@@ -131,6 +131,8 @@ def parse_window(line):
     for key in ("icon", "weight", "inside"):
         m = re.search(r"\b%s=(\S+)" % key, head)
         win[key] = m.group(1) if m else None
+    m = re.search(r"\bscreen=(-?\d+),(-?\d+),(-?\d+),(-?\d+)", head)
+    win["screen"] = tuple(int(v) for v in m.groups()) if m else None
     controls = []
     for m in re.finditer(r"\[(\S+) id=(-?\d+) text=%s([^\]]*)\]" % _QUOTED, rest):
         attrs = m.group(4).split()

@@ -449,11 +449,59 @@ def stub_read_only(name):
                         ["readonly %s" % h.quote(stub), "exists %s" % h.quote(stub)])
 
 
+CSIDL_DESKTOP, CSIDL_PROGRAMS, CSIDL_FONTS = 0, 2, 20
+
+
+def _empty_private_folder(s, winpath):
+    """Makes the prefix's folder an empty real directory. The prefix's Desktop
+    links to the user's home: only the link of this private prefix goes."""
+    path = s.unix(winpath)
+    if os.path.islink(path):
+        os.unlink(path)
+    os.makedirs(path, exist_ok=True)
+    real = os.path.realpath(path)
+    h.check(real.startswith(os.path.realpath(s.prefix) + os.sep), "%s is outside the prefix" % real)
+    for entry in os.listdir(path):
+        e = os.path.join(path, entry)
+        if os.path.isdir(e) and not os.path.islink(e):
+            import shutil
+            shutil.rmtree(e)
+        else:
+            os.unlink(e)
+
+
+def protected_folders(name):
+    """Files directly in the Desktop, Fonts and Programs folders are deleted
+    but the emptied folders stay (the Fonts one listed in other letter case);
+    a program group folder inside Programs is removed."""
+    with h.Session(name) as s:
+        r = s.drive(["specialfolder %d" % c for c in (CSIDL_DESKTOP, CSIDL_FONTS, CSIDL_PROGRAMS)])
+        h.check(r.rc == 0 and len(r.folders) == 3, "special folders", r)
+        desktop, fonts, programs = (r.folders[c] for c in (CSIDL_DESKTOP, CSIDL_FONTS, CSIDL_PROGRAMS))
+        for folder in (desktop, fonts, programs):
+            _empty_private_folder(s, folder)
+        group = programs + "\\Vantor"
+        m = manifest(files=[{"dir": ".", "name": "app.exe"},
+                            {"dir": desktop, "name": "Vantor.lnk"},
+                            {"dir": fonts.upper(), "name": "vantor.txt"},
+                            {"dir": programs, "name": "Vantor.lnk"},
+                            {"dir": group, "name": "Readme.lnk"}])
+        files = [desktop + "\\Vantor.lnk", fonts + "\\vantor.txt", programs + "\\Vantor.lnk",
+                 group + "\\Readme.lnk"]
+        before = ["mkfile %s" % h.quote(f) for f in files + ["C:\\protected test\\app.exe"]]
+        after = ["absent %s" % h.quote(f) for f in files]
+        after += ["exists %s" % h.quote(f) for f in (desktop, fonts, programs)]
+        after += ["absent %s" % h.quote(group)]
+        r = run_confirmed(s, "C:\\protected test", m, [], before, after)
+        h.check(r.rc == 0 and len(r.windows) == 2, "protected folders", r)
+        h.check(not os.path.islink(s.unix(desktop)) and not os.listdir(s.unix(desktop)), "desktop", r)
+
+
 SCENARIOS = {f.__name__: f for f in [
     driver_selftest, example_confirmed, example_cancelled, no_data, block_cut_short,
     first_header_cut, write_protected, shared_dlls, self_registering, fonts,
     shortcuts_and_sweep, registry_trees, windows98_keys, write_protected_all, held_file,
-    shared_skips_treatments, self_removal_paths, stub_read_only,
+    shared_skips_treatments, self_removal_paths, stub_read_only, protected_folders,
 ]}
 
 if __name__ == "__main__":

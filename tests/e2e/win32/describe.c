@@ -118,6 +118,7 @@ void DescribeWindow(HWND hwnd, int inside, char *out, size_t cap)
     HWND textCtl = GetDlgItem(hwnd, 0xFFFF);
     DescribeCtx ctx;
     char controls[DESCRIBE_MAX];
+    RECT screen;
 
     if (!textCtl) textCtl = GetDlgItem(hwnd, 1000);
     GetClassNameA(hwnd, cls, sizeof cls);
@@ -150,6 +151,8 @@ void DescribeWindow(HWND hwnd, int inside, char *out, size_t cap)
     AppendQuoted(out, cap, text);
     DescAppend(out, cap, " owner=");
     AppendQuoted(out, cap, ownerCls);
-    DescAppend(out, cap, " icon=%s weight=%d inside=%d controls=%s", ctx.icon,
-               inside ? FontWeight(hwnd) : -2, inside, controls);
+    GetWindowRect(hwnd, &screen);
+    DescAppend(out, cap, " icon=%s weight=%d inside=%d screen=%ld,%ld,%ld,%ld controls=%s", ctx.icon,
+               inside ? FontWeight(hwnd) : -2, inside, screen.left, screen.top, screen.right,
+               screen.bottom, controls);
 }
