@@ -10,7 +10,10 @@ programs in one run, interleaved (stub, baseline, stub, baseline, ...).
              confirmation, against a program that reads the same file in
              one piece, makes the loader's allocations and shows one box.
 
-Times are the runner's, from CreateProcess to exit. Everything lives in one
+Times are the runner's, from CreateProcess to exit. The runner polls for
+boxes every millisecond in every run, the baselines' included: under Wine
+each poll costs the timed program a little, and both sides pay alike.
+Everything lives in one
 Wine prefix under build/bench; every external command is bounded. Run it
 under an X server (scripts/bench starts xvfb-run). Standard library only."""
 import argparse
@@ -40,6 +43,7 @@ LOAD_DIR = "C:\\bench\\load"
 TOOLS_DIR = "C:\\bench\\tools"
 STUB_NAME = "uninstall.exe"
 RUN_TIMEOUT_MS = 300000
+POLL_MS = 1
 
 
 class BenchError(Exception):
@@ -131,7 +135,7 @@ def pack(manifest, out):
 def runner(args, program, timeout_ms=RUN_TIMEOUT_MS):
     """Runs one timed run through the runner. Returns a dict with elapsed,
     exit and the box times."""
-    cmd = [TOOLS_DIR + "\\runner.exe", "--timeout", str(timeout_ms)] + args + ["--"] + program
+    cmd = [TOOLS_DIR + "\\runner.exe", "--timeout", str(timeout_ms), "--poll", str(POLL_MS)] + args + ["--"] + program
     rc, text = wine(cmd, timeout_ms / 1000.0 + 60)
     result = {"boxes": [], "text": text, "rc": rc}
     for line in text.splitlines():
@@ -142,14 +146,14 @@ def runner(args, program, timeout_ms=RUN_TIMEOUT_MS):
             result["elapsed"] = float(parts[1])
         elif parts[:1] == ["exit"]:
             result["exit"] = int(parts[1])
-    if rc != 0 or "elapsed" not in result:
+    if rc != 0 or "elapsed" not in result or "unexpected box" in text:
         raise BenchError("runner failed (%d): %s %s\n%s" % (rc, " ".join(args), " ".join(program), text))
     return result
 
 
 # ---- uninstall ---------------------------------------------------------------
 
-def app_layout(folders, files_per_folder):
+def app_layout(folders, files_per_folder, with_keys=True):
     """The application: files grouped by folder, then the folders, then the
     key tree bottom-up (9 x 10 x 10 keys below the root: 1,000 keys)."""
     files, dirs = [], []
@@ -161,13 +165,14 @@ def app_layout(folders, files_per_folder):
             files.append((folder, "file%05d.txt" % n))
             n += 1
     keys = []
-    for a in range(9):
+    for a in range(9 if with_keys else 0):
         for b in range(10):
             for c in range(10):
                 keys.append("Key%d\\Key%d\\Key%d" % (a, b, c))
             keys.append("Key%d\\Key%d" % (a, b))
         keys.append("Key%d" % a)
-    keys.append("")
+    if with_keys:
+        keys.append("")
     return files, dirs, keys
 
 
@@ -180,7 +185,7 @@ def write_app(files, dirs, keys):
         "strings": strings(),
         "files": [{"dir": ".\\" + d, "name": n} for d, n in files] + [{"dir": ".\\" + d, "name": ""} for d in dirs],
         "shortcuts": [],
-        "keys": [{"root": "HKEY_LOCAL_MACHINE", "path": KEY_ROOT}],
+        "keys": [{"root": "HKEY_LOCAL_MACHINE", "path": KEY_ROOT}] if keys else [],
     }
     pack(manifest, os.path.join(WORK, "uninstall.exe"))
 
@@ -303,9 +308,13 @@ def main():
     ap.add_argument("--warmup", type=int, default=1, help="untimed runs of each side first (default 1)")
     ap.add_argument("--folders", type=int, default=200)
     ap.add_argument("--files-per-folder", type=int, default=50)
+    ap.add_argument("--no-keys", action="store_true", help="leave the key tree out (to time the files alone)")
     ap.add_argument("--load-records", type=int, default=100000)
     ap.add_argument("--only", choices=("uninstall", "load"))
+    ap.add_argument("--poll", type=int, default=1, help="the runner's poll interval for boxes, ms (default 1)")
     args = ap.parse_args()
+    global POLL_MS
+    POLL_MS = args.poll
     if not os.environ.get("DISPLAY"):
         print("bench: no DISPLAY; run it through scripts/bench (xvfb-run)")
         return 2
@@ -319,7 +328,7 @@ def main():
     try:
         prepare_prefix()
         if args.only in (None, "uninstall"):
-            files, dirs, keys = app_layout(args.folders, args.files_per_folder)
+            files, dirs, keys = app_layout(args.folders, args.files_per_folder, not args.no_keys)
             print("bench: uninstall: %d files in %d folders, %d keys; %d runs each side after %d warm-up" % (
                 len(files), len(dirs), len(keys), args.runs, args.warmup), flush=True)
             write_app(files, dirs, keys)
