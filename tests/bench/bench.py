@@ -304,7 +304,7 @@ def machine():
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--runs", type=int, default=5, help="timed runs of each side (default 5)")
+    ap.add_argument("--runs", type=int, default=7, help="timed runs of each side (default 7)")
     ap.add_argument("--warmup", type=int, default=1, help="untimed runs of each side first (default 1)")
     ap.add_argument("--folders", type=int, default=200)
     ap.add_argument("--files-per-folder", type=int, default=50)
