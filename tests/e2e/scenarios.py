@@ -497,7 +497,34 @@ def protected_folders(name):
         h.check(not os.path.islink(s.unix(desktop)) and not os.listdir(s.unix(desktop)), "desktop", r)
 
 
+def damaged_lists(name):
+    """List counts no allocation can hold end in the out-of-memory box with the
+    stub's path (never in a wrapped-round allocation), exit -1; a key chunk
+    that arrives before any key list still has its key deleted."""
+    texts = ["Damaged", "Remove?", "Removed.", "y", "ya", "n", "na", "No memory for %s",
+             "invalid %s", "wp %s", "shared %s"]
+    import struct
+    with h.Session(name) as s:
+        for i, count in enumerate((0xFFFFFFFF, 0x3FFFFFFF, 0x30000000)):
+            stub = "C:\\oom%d\\uninstall.exe" % i
+            s.craft(h.strings_chunk(texts) + h.chunk(h.TAG_FILES, struct.pack("<I", count)) + h.end_chunk(), stub)
+            r = s.drive(["start %s" % h.quote(stub), "expect 20000", "press 1", "wait 20000"])
+            h.check(r.rc == 0 and r.exits == [-1], "exit -1 expected for count 0x%X" % count, r)
+            h.check(len(r.windows) == 1, "one box expected", r)
+            h.assert_box(r.windows[0], "Damaged", "No memory for " + stub, OK_ONLY, "none", result=r)
+
+        base = "Software\\Sweepkit E2E early key"
+        key = h.chunk(h.TAG_KEY, struct.pack("<I", 0x80000001) + h.counted(base + "\\Early"))
+        stub = "C:\\early key\\uninstall.exe"
+        s.craft(h.strings_chunk(texts) + key + h.end_chunk(), stub)
+        r = s.drive(["regkey HKCU %s" % h.quote(base + "\\Early\\Sub"), "start %s" % h.quote(stub),
+                     "expect 20000", "press 1", "expect 20000", "press 1", "wait 20000",
+                     "regabsent HKCU %s" % h.quote(base + "\\Early"), "regexists HKCU %s" % h.quote(base)])
+        h.check(r.rc == 0 and r.exits == [0], "the early key deleted, exit 0", r)
+
+
 SCENARIOS = {f.__name__: f for f in [
+    damaged_lists,
     driver_selftest, example_confirmed, example_cancelled, no_data, block_cut_short,
     first_header_cut, write_protected, shared_dlls, self_registering, fonts,
     shortcuts_and_sweep, registry_trees, windows98_keys, write_protected_all, held_file,
