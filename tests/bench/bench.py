@@ -22,12 +22,12 @@ import os
 import platform
 import re
 import shutil
-import signal
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
+import harness  # noqa: E402  (bounded process runs)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -58,22 +58,13 @@ def wine_env():
 
 
 def run_bounded(cmd, timeout, env=None):
-    """Runs cmd in its own process group, waits for it alone, kills the group
-    on timeout. Returns (returncode, stdout text)."""
-    with tempfile.TemporaryFile() as out:
-        proc = subprocess.Popen(cmd, env=env or wine_env(), stdout=out, stderr=subprocess.DEVNULL,
-                                stdin=subprocess.DEVNULL, start_new_session=True)
-        try:
-            proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            try:
-                os.killpg(proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            proc.wait(timeout=10)
-            raise BenchError("timeout after %ss: %s" % (timeout, " ".join(cmd)))
-        out.seek(0)
-        return proc.returncode, out.read().decode("latin-1", "replace")
+    """The e2e harness's bounded run (own process group, killed on timeout);
+    returns (returncode, stdout text)."""
+    try:
+        rc, out, _ = harness.run_bounded(cmd, env or wine_env(), timeout)
+    except harness.E2EError as e:
+        raise BenchError(str(e).splitlines()[0])
+    return rc, out.decode("latin-1", "replace")
 
 
 def unix(win_path):
