@@ -127,6 +127,9 @@ enum {
 const char* LimitReason(int status);
 const char* BuildReason(int status);
 
+// Any counted string: LIMIT_ZERO_BYTE or LIMIT_COUNTED.
+int CheckStringLimits(const BlockText* text);
+
 // Text `index` of the string table. *length gets the length the stub shows
 // (for a formatted text: with a 259-byte path in place of %s).
 int CheckTextLimits(int index, const BlockText* text, u32* length);
