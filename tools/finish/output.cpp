@@ -82,7 +82,7 @@ typedef BOOL(WINAPI* MoveFileExProc)(LPCSTR existing, LPCSTR target, DWORD flags
 
 // Puts TempPath in place of outPath. 0 on success, else the error; outPath is
 // then as it was.
-static DWORD PutInPlace(const char* outPath, const char* outFolder) {
+static DWORD PutInPlace(const char* outPath) {
   DWORD attributes = GetFileAttributesA(outPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) return MoveFileA(TempPath, outPath) ? 0 : GetLastError();
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
@@ -98,8 +98,12 @@ static DWORD PutInPlace(const char* outPath, const char* outFolder) {
 
   // Three renames: OUT aside, the new file in, the old one away; the first
   // two undone when the second fails.
-  if (!GetTempFileNameA(outFolder, "sko", 0, AsidePath)) return GetLastError();
-  DeleteFileA(AsidePath);
+  // The aside name is the new file's with "sko" for "skf": no placeholder
+  // file is made for it, so none can be left behind.
+  StrCopy(AsidePath, TempPath);
+  u32 name = StrLen(AsidePath);
+  while (name && AsidePath[name - 1] != '\\') name--;
+  AsidePath[name + 2] = 'o';
   if (!MoveFileA(outPath, AsidePath)) return GetLastError();
   if (!MoveFileA(TempPath, outPath)) {
     DWORD error = GetLastError();
@@ -136,7 +140,7 @@ int WriteUninstaller(const char* outPath, const char* outFolder, const u8* image
   DWORD error = WriteNewFile(TempPath, bytes, total);
   const char* problem = error ? "cannot write beside it" : ReadBack(bytes, total, data, &error);
   if (!problem) {
-    error = PutInPlace(outPath, outFolder);
+    error = PutInPlace(outPath);
     if (error) problem = "cannot replace it";
   }
   if (problem) {
