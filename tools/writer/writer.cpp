@@ -1,5 +1,7 @@
 #include "tools/writer/writer.h"
 
+#include "tools/writer/template.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -245,7 +247,10 @@ StubLayout InspectStub(const Bytes& stub) {
   return layout;
 }
 
-Bytes PackStub(const Bytes& stub, const Bytes& block) {
+namespace {
+
+// The stub's layout, refusing a stub that carries data or is cut short.
+StubLayout FreshStub(const Bytes& stub) {
   StubLayout layout = InspectStub(stub);
   if (layout.dataOffset != 0)
     throw PackError("the stub already carries data (dataOffset is " +
@@ -258,6 +263,13 @@ Bytes PackStub(const Bytes& stub, const Bytes& block) {
     throw PackError("the stub is cut short: its sections end at " +
                     std::to_string(layout.imageEnd) + " but the file has " +
                     std::to_string(stub.size()) + " bytes");
+  return layout;
+}
+
+}  // namespace
+
+Bytes PackStub(const Bytes& stub, const Bytes& block) {
+  StubLayout layout = FreshStub(stub);
   if (stub.size() + block.size() > 0xFFFFFFFFu)
     throw PackError("the packed file would exceed 4 GiB");
 
@@ -266,6 +278,34 @@ Bytes PackStub(const Bytes& stub, const Bytes& block) {
   for (int i = 0; i < 4; ++i)
     out[layout.locatorOffset + DATA_LOCATOR_SIGNATURE_SIZE + i] = uint8_t(offset >> (8 * i));
   out.insert(out.end(), block.begin(), block.end());
+  return out;
+}
+
+Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
+                    const std::vector<BlockForced>& forced) {
+  BlockView view(data);
+  TemplateHeader header = {TEMPLATE_VERSION, codepage,
+                           data.keyChunks == KeyChunks::Appended ? uint32_t(TEMPLATE_KEYS_APPENDED) : 0};
+  ByteSink sink = {nullptr, 0, 0, 0};
+  int status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), &sink);
+  if (status != BUILD_NO_ROOM) throw PackError(BuildReason(status));
+  Bytes block(sink.size);
+  sink = ByteSink{block.data(), uint32_t(block.size()), 0, 0};
+  status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), &sink);
+  if (status != BUILD_OK) throw PackError(BuildReason(status));
+  return block;
+}
+
+Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock) {
+  FreshStub(stub);
+  if (stub.size() + templateBlock.size() + TEMPLATE_TRAILER_SIZE > 0xFFFFFFFFu)
+    throw PackError("the template would exceed 4 GiB");
+  Bytes out = stub;
+  out.insert(out.end(), templateBlock.begin(), templateBlock.end());
+  uint8_t trailer[TEMPLATE_TRAILER_SIZE];
+  ByteSink sink = {trailer, sizeof trailer, 0, 0};
+  SinkTemplateTrailer(&sink, uint32_t(stub.size()));
+  out.insert(out.end(), trailer, trailer + sizeof trailer);
   return out;
 }
 

@@ -113,6 +113,16 @@ size_t FindLocator(const Bytes& file);
 // Refuses a stub that already carries data.
 Bytes PackStub(const Bytes& stub, const Bytes& block);
 
+// The template block of data holding template strings: the TAG_TEMPLATE
+// header (version, code page, key layout), the data's chunks, the forced
+// entries, TAG_END. Throws PackError like BuildBlock.
+Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
+                    const std::vector<BlockForced>& forced);
+
+// A copy of the stub (left with dataOffset 0) followed by the template
+// block and the trailer that points at it. Refuses a stub that carries data.
+Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock);
+
 // Little-endian field helpers shared by the writer, the reader and tests.
 void PutU16(Bytes& out, uint16_t v);
 void PutU32(Bytes& out, uint32_t v);
