@@ -232,7 +232,8 @@ def with_data(stub_bytes, block, offset=None):
 
 
 def load_example_manifest():
-    with open(os.path.join(ROOT, "examples", "vantor-gliders.json"), encoding="utf-8") as f:
+    """The example with literal paths, as a finished uninstaller holds them."""
+    with open(os.path.join(ROOT, "examples", "literal", "vantor-gliders.json"), encoding="utf-8") as f:
         return json.load(f)
 
 
