@@ -18,6 +18,7 @@ INSTALL = "C:\\Program Files\\Vant\xf6r Gliders"
 GROUP = "Vantor Gliders"
 KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantor Gliders"
 INSTALL_WAIT = 120000
+CSIDL_DESKTOPDIRECTORY = 0x10  # the installer's desktop folder
 
 
 def manifest_path(version):
@@ -48,11 +49,11 @@ def build_setup(s, version):
 def folders(s, app=INSTALL):
     """The constants' values: the desktop and Programs folders the installer
     and the finisher see, each made an empty folder of this prefix."""
-    r = s.drive(["specialfolder %d" % c for c in (scenarios.CSIDL_DESKTOP, scenarios.CSIDL_PROGRAMS)])
+    r = s.drive(["specialfolder %d" % c for c in (CSIDL_DESKTOPDIRECTORY, scenarios.CSIDL_PROGRAMS)])
     h.check(r.rc == 0 and len(r.folders) == 2, "special folders", r)
     for f in r.folders.values():
         scenarios._empty_private_folder(s, f)
-    return {"{desktop}": r.folders[scenarios.CSIDL_DESKTOP], "{programs}": r.folders[scenarios.CSIDL_PROGRAMS],
+    return {"{desktop}": r.folders[CSIDL_DESKTOPDIRECTORY], "{programs}": r.folders[scenarios.CSIDL_PROGRAMS],
             "{group}": GROUP, "{app}": app}
 
 
