@@ -56,7 +56,8 @@ DWORD WriteNewFile(const char* path, const u8* data, u32 size) {
 int SplitFullPath(const char* path, char* full, char* folder) {
   char* filePart = 0;
   DWORD n = GetFullPathNameA(path, PATH_BUFFER_SIZE, full, &filePart);
-  if (n == 0 || n >= PATH_BUFFER_SIZE || !filePart || !*filePart) return 0;
+  if (n == 0) return -1;
+  if (n >= PATH_BUFFER_SIZE || !filePart || !*filePart) return 0;
   u32 folderLength = (u32)(filePart - full);
   MemCopy(folder, full, folderLength);
   // "C:\" keeps its backslash; "C:\Apps\" loses it.

@@ -267,10 +267,11 @@ static int Finish(void) {
     return EXIT_REFUSED;
   }
   if (!parsed) return EXIT_USAGE;
-  if (!SplitFullPath(Args.outPath, OutFull, OutFolder))
-    return Usage("not a file path", Args.outPath), EXIT_USAGE;
-  if (Args.mergePath && !SplitFullPath(Args.mergePath, OldFull, OldFolder))
-    return Usage("not a file path", Args.mergePath), EXIT_USAGE;
+  const char* path = Args.outPath;
+  int split = SplitFullPath(path, OutFull, OutFolder);
+  if (split > 0 && Args.mergePath) split = SplitFullPath(path = Args.mergePath, OldFull, OldFolder);
+  if (split < 0) return RefuseError(path, "cannot be made a full path", GetLastError()), EXIT_REFUSED;
+  if (!split) return Usage("not a file path", path), EXIT_USAGE;
 
   if (!ReadTemplate()) return EXIT_REFUSED;
 

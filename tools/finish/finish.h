@@ -42,8 +42,8 @@ struct FileBytes {
 DWORD ReadWholeFile(const char* path, FileBytes* file);
 DWORD WriteNewFile(const char* path, const u8* data, u32 size);
 // The full path of `path` into full (PATH_BUFFER_SIZE), and its folder into
-// folder: no final backslash except at a drive root. 0 when either fails or
-// the path names no file.
+// folder: no final backslash except at a drive root. 0 when the path names
+// no file or is too long, -1 when the system could not make it full.
 int SplitFullPath(const char* path, char* full, char* folder);
 
 // ---- PE image (image.cpp) --------------------------------------------------
@@ -53,7 +53,7 @@ struct ImageLayout {
   u32 dataOffset;     // its current value
   u32 imageEnd;       // end of the last section's raw data
 };
-// Finds the one DataLocator inside the initialised data of the image's
+// Finds the one DataLocator inside the file-backed data of the image's
 // sections, never in data that follows them.
 int FindImageLocator(const u8* file, u32 size, ImageLayout* layout);
 const char* ImageReason(int status);

@@ -1,11 +1,10 @@
 // The DataLocator of a stub image, found through the section table. Only the
-// file-backed part of initialised-data sections is searched: a text in the
-// appended data that happens to hold the signature is never taken for it.
+// file-backed part of the sections is searched (whichever section the linker
+// put the locator in): a text in the appended data that happens to hold the
+// signature is never taken for it.
 #include "tools/finish/finish.h"
 
 enum {
-  SCN_CNT_CODE = 0x00000020,
-  SCN_CNT_INITIALIZED_DATA = 0x00000040,
   SECTION_HEADER_SIZE = 40,
   LOCATOR_SIZE = DATA_LOCATOR_SIGNATURE_SIZE + 4
 };
@@ -44,11 +43,9 @@ int FindImageLocator(const u8* file, u32 size, ImageLayout* layout) {
     u32 virtualSize = U32At(header + 8);
     u32 rawSize = U32At(header + 16);
     u32 rawOffset = U32At(header + 20);
-    u32 flags = U32At(header + 36);
     if (rawSize == 0) continue;
     if (rawOffset > size || rawSize > size - rawOffset) return IMAGE_NOT_PE;
     if (rawOffset + rawSize > layout->imageEnd) layout->imageEnd = rawOffset + rawSize;
-    if ((flags & SCN_CNT_CODE) || !(flags & SCN_CNT_INITIALIZED_DATA)) continue;
     // Bytes past the virtual size are file padding, not loaded as data.
     u32 backed = virtualSize && virtualSize < rawSize ? virtualSize : rawSize;
     for (u32 at = 0; at + LOCATOR_SIZE <= backed; at++) {
