@@ -1,6 +1,6 @@
 // In-place, byte-wise path rules. A 0x5C byte is a backslash wherever it
 // stands, also as the trail byte of a double-byte character.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "removal/removal.h"
 
 static const u32 MAX_PATH_TEXT = PATH_BUFFER_SIZE - 1;

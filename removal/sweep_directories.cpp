@@ -1,6 +1,6 @@
 // The directory sweep: every directory the file list touched is removed if
 // it is empty by now, except the system's own folders.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "removal/removal.h"
 
 enum { PROTECTED_FOLDER_COUNT = 5 };

@@ -6,7 +6,7 @@
 // as its length says. A payload read that the file cannot supply ends that
 // chunk's records early; the next header read then fails and the block is
 // reported invalid.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "uninstall_info/uninstall_info.h"
 
 volatile DataLocatorRecord DataLocator = {{'w', 'w', 'g', 'T', ')', 'H'}, 0};
