@@ -73,6 +73,7 @@ void SimSetPlatform(DWORD platformId, DWORD major, DWORD minor);
 // Folders.
 void SimSetWindowsDirectory(const std::string& path);
 void SimSetSystemDirectory(const std::string& path);
+// An empty path makes the lookup fail, as the all-users folders do on Windows 95.
 void SimSetSpecialFolder(int csidl, const std::string& path);
 int SimLiveItemLists();
 
