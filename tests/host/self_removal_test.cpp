@@ -143,6 +143,11 @@ TEST_F(SelfRemovalTest, FailuresLeaveNothingRunning) {
   ScheduleSelfRemoval();
   EXPECT_FALSE(SimExists("C:\\Delme.bat")) << "the unused script is deleted";
   EXPECT_EQ(0, SimOpenHandleCount());
+
+  SimFailCall("WriteFile", 1, 112);
+  ScheduleSelfRemoval();
+  EXPECT_FALSE(SimExists("C:\\Delme.bat")) << "a script not written whole is deleted";
+  EXPECT_TRUE(SimProcesses().empty()) << "and not started";
 }
 
 }  // namespace
