@@ -10,6 +10,7 @@
 //
 // SWEEPKIT_SWEEP=full runs every fault point; otherwise every 7th.
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -63,10 +64,13 @@ std::string RootName(uint32_t root) {
 }
 
 // What the lists allow a run to change, worked out from the lists alone.
+// The system's own folders never go, even when an entry names them.
 struct Allowed {
-  std::set<std::string> exact;     // snapshot keys
-  std::vector<std::string> trees;  // key-tree prefixes ("K:HKLM\\PATH")
+  std::set<std::string> exact;      // snapshot keys
+  std::vector<std::string> trees;   // key-tree prefixes ("K:HKLM\\PATH")
+  std::set<std::string> protectedDirs;  // "D:" snapshot keys
   bool Covers(const std::string& key) const {
+    if (protectedDirs.count(key)) return false;
     if (exact.count(key)) return true;
     for (const auto& t : trees) {
       std::string k = "K" + key.substr(1);  // values as keys
@@ -77,8 +81,25 @@ struct Allowed {
   }
 };
 
+// The Windows, system and shell folders as the simulated machine reports them.
+std::set<std::string> SystemFolders() {
+  std::set<std::string> out;
+  char path[PATH_BUFFER_SIZE];
+  if (GetWindowsDirectoryA(path, sizeof(path))) out.insert("D:" + Upper(path));
+  if (GetSystemDirectoryA(path, sizeof(path))) out.insert("D:" + Upper(path));
+  for (int csidl : {CSIDL_DESKTOP, CSIDL_FONTS, CSIDL_PROGRAMS, CSIDL_STARTMENU, CSIDL_COMMON_DESKTOPDIRECTORY,
+                    CSIDL_COMMON_STARTMENU, CSIDL_COMMON_PROGRAMS}) {
+    LPITEMIDLIST list = nullptr;
+    if (SHGetSpecialFolderLocation(0, csidl, &list) != S_OK) continue;
+    if (SHGetPathFromIDListA(list, path)) out.insert("D:" + Upper(path));
+    CoTaskMemFree(list);
+  }
+  return out;
+}
+
 Allowed AllowedChanges(const App& app) {
   Allowed a;
+  a.protectedDirs = SystemFolders();
   auto dirOf = [](const std::string& p) { return p.substr(0, p.rfind('\\')); };
   for (const auto& f : app.files) {
     std::string dir = ResolveDir(f.dir);
@@ -98,13 +119,21 @@ Allowed AllowedChanges(const App& app) {
   return a;
 }
 
+// Names the fault point when a sanitizer or the call limit ends the process.
+std::string gFaultPoint;
+extern "C" void ReportFaultPoint(int) {
+  if (!gFaultPoint.empty()) fprintf(stderr, "fault sweep: died at %s\n", gFaultPoint.c_str());
+}
+
 class FaultSweep : public SimTest {
  protected:
+  bool windows98_ = false;
   void Prepare(const App& app, bool cleanRun) {
     if (!cleanRun) {
       TearDown();
       SetUp();
     }
+    if (windows98_) SimSetPlatform(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
     for (size_t i = 0; i < app.protectedDirs.size(); i++)
       SimSetSpecialFolder(i == 0 ? CSIDL_DESKTOP : CSIDL_PROGRAMS, app.protectedDirs[i]);
     app.install();
@@ -197,18 +226,22 @@ bool Kept(const std::string& item, const std::set<std::string>& owners) {
 void FaultSweep::Sweep(const App& app, const char* label) {
   bool full = getenv("SWEEPKIT_SWEEP") && std::string(getenv("SWEEPKIT_SWEEP")) == "full";
   Prepare(app, true);
+  const Allowed allowed = AllowedChanges(app);
+  SimClearCalls();
   Snapshot before = SimSnapshot();
   ASSERT_EQ(0, Run());
   const std::vector<std::string> log = SimCalls();
   Snapshot clean = SimSnapshot();
   const std::string script = SimFileBytes("C:\\Delme.bat");
   ASSERT_FALSE(script.empty());
+  ASSERT_EQ(1u, SimProcesses().size());
+  const SimProcessRecord started = SimLastProcess();
   std::set<std::string> removed;
   for (const auto& e : before)
     if (!clean.count(e.first)) removed.insert(e.first);
   ASSERT_GT(removed.size(), 10u);
   Attribution attribution = Attribute(log, removed);
-  const Allowed allowed = AllowedChanges(app);
+  std::signal(SIGABRT, ReportFaultPoint);
   for (const auto& e : clean)
     ASSERT_TRUE(allowed.Covers(e.first) || before.count(e.first) && before.at(e.first) == e.second)
         << "the clean run changed " << e.first;
@@ -226,6 +259,9 @@ void FaultSweep::Sweep(const App& app, const char* label) {
           if (log[j].compare(0, name.size() + 1, name + "(") == 0)
             owners.insert(attribution.owners[j].begin(), attribution.owners[j].end());
       }
+      std::string where = std::string(label) + ": " + (onwards ? "from " : "only ") + log[i] + " #" +
+                          std::to_string(nth) + " (call " + std::to_string(i) + ")";
+      gFaultPoint = where;
       Prepare(app, false);
       SimSetCallLimit(log.size() * 20);
       if (onwards)
@@ -234,8 +270,6 @@ void FaultSweep::Sweep(const App& app, const char* label) {
         SimFailCall(name.c_str(), nth, ErrorFor(name));
       int code = Run();
       runs++;
-      std::string where = std::string(label) + ": " + (onwards ? "from " : "only ") + log[i] + " #" +
-                          std::to_string(nth) + " (call " + std::to_string(i) + ")";
       Snapshot after = SimSnapshot();
       int problems = 0;
       std::set<std::string> keys;
@@ -254,8 +288,20 @@ void FaultSweep::Sweep(const App& app, const char* label) {
           problems++;
         }
       }
-      if (SimExists("C:\\Delme.bat") && SimFileBytes("C:\\Delme.bat") != script) {
+      // The script as the clean run wrote it, started the same way, or
+      // neither of the two. A thread that cannot be resumed stays suspended:
+      // nothing else of the run depends on it.
+      bool hasScript = SimExists("C:\\Delme.bat");
+      if (hasScript && SimFileBytes("C:\\Delme.bat") != script) {
         ADD_FAILURE() << where << " wrote the script\n" << SimFileBytes("C:\\Delme.bat");
+        problems++;
+      }
+      const auto& processes = SimProcesses();
+      if (processes.size() != (hasScript ? 1u : 0u) ||
+          (hasScript && (processes[0].commandLine != started.commandLine || processes[0].flags != started.flags ||
+                         (!processes[0].resumed && name != "ResumeThread")))) {
+        ADD_FAILURE() << where << ": " << processes.size() << " processes started, script "
+                      << (hasScript ? "present" : "absent");
         problems++;
       }
       if (SimCallCount("OleUninitialize") > 0) {
@@ -279,6 +325,8 @@ void FaultSweep::Sweep(const App& app, const char* label) {
       failures += problems != 0;
     }
   }
+  gFaultPoint.clear();
+  std::signal(SIGABRT, SIG_DFL);
   printf("[ sweep    ] %s: %zu fault points, %d runs (%d ended early on purpose), %d failing\n", label,
          log.size(), runs, earlyEnds, failures);
 }
@@ -368,5 +416,11 @@ void InstallExampleApp() {
 TEST_F(FaultSweep, ExampleApplication) { Sweep(kExampleApp, "example"); }
 
 TEST_F(FaultSweep, EveryFeature) { Sweep(kFullApp, "every feature"); }
+
+// The 95 family deletes a key tree in one call.
+TEST_F(FaultSweep, EveryFeatureOnWindows98) {
+  windows98_ = true;
+  Sweep(kFullApp, "every feature, Windows 98");
+}
 
 }  // namespace
