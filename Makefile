@@ -1,5 +1,5 @@
 # Entry points: `make` (stub and CLI into dist/), `make installer`, `make test`,
-# `make demo`, `make fuzz`, `make bench`. Each installs missing tools first.
+# `make demo`, `make fuzz`, `make bench`, `make sweep`. Each installs missing tools first.
 SHELL := /bin/bash
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -10,7 +10,7 @@ TEST := $(BUILD)/test
 STUB := $(BUILD)/win32
 FUZZ := $(BUILD)/fuzz
 
-.PHONY: all bootstrap stub host installer testbuild fuzzbuild test demo fuzz bench clean
+.PHONY: all bootstrap stub host installer testbuild fuzzbuild test demo fuzz bench sweep clean
 
 all: bootstrap stub host
 
@@ -54,6 +54,14 @@ fuzz: fuzzbuild
 
 bench: all
 	@scripts/bench
+
+# Every platform call and allocation of a whole uninstall failed in turn, once
+# and from then on (the test run takes every 7th); prints the fault points and
+# runs of each application.
+sweep: bootstrap
+	@cmake -S . -B $(TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSWEEPKIT_SANITIZE=ON >/dev/null
+	@cmake --build $(TEST) -j $(JOBS) --target host_tests
+	@SWEEPKIT_SWEEP=full $(TEST)/tests/host_tests --gtest_filter='FaultSweep.*'
 
 clean:
 	rm -rf $(BUILD) dist

@@ -6,7 +6,7 @@
 // as its length says. A payload read that the file cannot supply ends that
 // chunk's records early; the next header read then fails and the block is
 // reported invalid.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "uninstall_info/uninstall_info.h"
 
 volatile DataLocatorRecord DataLocator = {{'w', 'w', 'g', 'T', ')', 'H'}, 0};
@@ -300,16 +300,17 @@ static int ReadBlock(u32 offset) {
   for (;;) {
     u32 tag = 0, length = 0;
     if (ReadU32(&tag) || ReadU32(&length)) return LOAD_INVALID;
+    // The end chunk's payload is never read, so its length does not matter.
+    if ((tag & 0xFFFF) == TAG_END) return LOAD_OK;
     if (length) {
       u32 start = FileTell();
-      // A chunk that would end beyond what a seek can reach cannot be part
-      // of a stub's file; repositioning there would wrap round.
+      // A chunk that would end beyond what a seek can reach cannot be
+      // followed by another header; repositioning there would wrap round.
       if (start > MAX_FILE_POSITION || length > MAX_FILE_POSITION - start) return LOAD_INVALID;
       int code = ReadChunk(tag);
       if (code) return code;
       FileSeek(start + length);
     }
-    if ((tag & 0xFFFF) == TAG_END) return LOAD_OK;
   }
 }
 

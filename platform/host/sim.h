@@ -28,6 +28,16 @@ int SimCallCount(const char* name);
 // (1-based; 0: every call) returns the call's failure value and sets the last
 // error to `error` (Reg* calls return `error` itself).
 void SimFailCall(const char* name, int nth, DWORD error);
+// The same from the nth call on: that call and every later one fail.
+void SimFailCallsFrom(const char* name, int nth, DWORD error);
+// A run that makes more calls than this is stopped as a runaway (0: no limit).
+void SimSetCallLimit(size_t calls);
+
+// The whole machine as text, for comparing states: "F:<path>" -> attributes
+// and bytes of a file, "D:<path>" -> attributes of a directory, "K:<root>\<path>"
+// -> "" for a key, "V:<root>\<path>|<name>" -> type and bytes of a value.
+// Paths and names in upper case (the system compares them that way).
+std::map<std::string, std::string> SimSnapshot();
 
 // Runtime allocation. Fails `count` consecutive RtCalloc calls, starting with
 // the first-th RtCalloc after this call (1-based). Sizes above 256 MiB always
@@ -83,8 +93,9 @@ void SimSetPlatform(DWORD platformId, DWORD major, DWORD minor);
 void SimSetWindowsDirectory(const std::string& path);
 void SimSetSystemDirectory(const std::string& path);
 // The shell's folder for csidl; the directory is created unless told not to.
-// Desktop, Fonts, Programs, Start Menu and the desktop directory are known by
-// default, the all-users folders are not (as on Windows 95).
+// Desktop, Fonts, Programs, Start Menu, the desktop directory and the
+// all-users folders are known by default. An empty path makes the lookup
+// fail, as the all-users folders do on Windows 95.
 void SimSetSpecialFolder(int csidl, const std::string& path, bool create = true);
 int SimLiveItemLists();
 

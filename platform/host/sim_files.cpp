@@ -202,6 +202,14 @@ void ResetFiles() {
 
 int FileHandleCount() { return static_cast<int>(State().handles.size()); }
 
+void SnapshotFiles(std::map<std::string, std::string>* out) {
+  for (const auto& entry : State().nodes) {
+    const Node& node = entry.second;
+    (*out)[(node.dir ? "D:" : "F:") + entry.first] =
+        Hex(node.attributes) + (node.dir ? "" : " " + node.bytes);
+  }
+}
+
 }  // namespace sim
 
 using namespace sim;

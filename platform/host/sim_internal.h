@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ struct BkColorCall {
   COLORREF color;
 };
 const std::vector<BkColorCall>& BkColorCalls();
+
+// SimSnapshot's parts.
+void SnapshotFiles(std::map<std::string, std::string>* out);
+void SnapshotRegistry(std::map<std::string, std::string>* out);
 
 void ResetRuntime();
 void ResetFiles();

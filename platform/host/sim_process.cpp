@@ -30,11 +30,15 @@ struct ProcessState {
   std::vector<Module> modules;
   std::vector<SimProcessRecord> processes;
   std::map<void*, ObjectKind> objects;  // open process and thread handles
-  std::map<int, std::string> folders{{CSIDL_DESKTOP, "C:\\WINDOWS\\Desktop"},
-                                     {CSIDL_DESKTOPDIRECTORY, "C:\\WINDOWS\\Desktop"},
-                                     {CSIDL_FONTS, "C:\\WINDOWS\\Fonts"},
-                                     {CSIDL_STARTMENU, "C:\\WINDOWS\\Start Menu"},
-                                     {CSIDL_PROGRAMS, "C:\\WINDOWS\\Start Menu\\Programs"}};
+  std::map<int, std::string> folders{
+      {CSIDL_DESKTOP, "C:\\WINDOWS\\Desktop"},
+      {CSIDL_DESKTOPDIRECTORY, "C:\\WINDOWS\\Desktop"},
+      {CSIDL_FONTS, "C:\\WINDOWS\\Fonts"},
+      {CSIDL_PROGRAMS, "C:\\WINDOWS\\Start Menu\\Programs"},
+      {CSIDL_STARTMENU, "C:\\WINDOWS\\Start Menu"},
+      {CSIDL_COMMON_DESKTOPDIRECTORY, "C:\\WINDOWS\\All Users\\Desktop"},
+      {CSIDL_COMMON_STARTMENU, "C:\\WINDOWS\\All Users\\Start Menu"},
+      {CSIDL_COMMON_PROGRAMS, "C:\\WINDOWS\\All Users\\Start Menu\\Programs"}};
   std::set<ItemList*> itemLists;
   bool hasOemTable = false;
   unsigned char oemTable[256];
@@ -149,6 +153,10 @@ void SimSetOemTable(const unsigned char table[256]) {
 }
 
 void SimSetSpecialFolder(int csidl, const std::string& path, bool create) {
+  if (path.empty()) {
+    State().folders.erase(csidl);
+    return;
+  }
   State().folders[csidl] = path;
   if (create) SimAddDir(path);
 }
