@@ -111,6 +111,36 @@ TEST(Finisher, ResolvesTheExampleOnTheInstallingMachine) {
   EXPECT_EQ(0, SimLiveBlocks());
 }
 
+// An all-users folder is used where the system has it, the per-user one
+// where it does not (Windows 95 without user profiles).
+TEST(Finisher, AllUsersFoldersFallBackToThePerUserOnes) {
+  std::string json = ExampleJson();
+  const std::string desktop = "\"dir\": \"{desktop}\"";
+  json.replace(json.find(desktop), desktop.size(), "\"dir\": \"{commondesktop}\"");
+  const std::string templ = TemplateBytes(json);
+  struct Case {
+    const char* what;
+    std::function<void()> machine;
+    const char* dir;
+  } cases[] = {
+      {"all-users folder present", [] { SimSetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, "C:\\WINDOWS\\All Users\\Desktop"); },
+       "C:\\WINDOWS\\All Users\\Desktop"},
+      {"lookup fails", [] { SimSetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, ""); }, "C:\\WINDOWS\\Desktop"},
+      {"folder named but missing",
+       [] { SimSetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, "C:\\WINDOWS\\All Users\\Desktop", false); },
+       "C:\\WINDOWS\\Desktop"},
+  };
+  for (const Case& c : cases) {
+    Machine(templ);
+    c.machine();
+    Outcome r = Finish(kArguments);
+    ASSERT_EQ(0, r.code) << c.what << ": " << r.err;
+    Loaded l = Load(kOut);
+    ASSERT_EQ(LOAD_OK, l.status) << c.what;
+    EXPECT_EQ(std::string(c.dir) + "|Vantor Gliders.lnk", l.files[2]) << c.what;
+  }
+}
+
 // Everything the finisher refuses leaves the output folder as it was and
 // says on standard error what is wrong.
 TEST(Finisher, RefusalsWriteNothing) {
