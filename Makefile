@@ -40,7 +40,7 @@ fuzzbuild: bootstrap
 testbuild: installer fuzzbuild
 	@cmake -S . -B $(TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSWEEPKIT_SANITIZE=ON \
 	  -DSWEEPKIT_DIST=$(CURDIR)/dist -DSWEEPKIT_WIN32_BUILD=$(CURDIR)/$(STUB) \
-	  -DSWEEPKIT_FUZZER=$(CURDIR)/$(FUZZ)/tests/fuzz/fuzz_loader -DSWEEPKIT_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
+	  -DSWEEPKIT_FUZZ_DIR=$(CURDIR)/$(FUZZ)/tests/fuzz -DSWEEPKIT_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
 	@cmake --build $(TEST) -j $(JOBS)
 
 test: testbuild
@@ -49,8 +49,9 @@ test: testbuild
 demo: installer
 	@scripts/demo
 
+# Every fuzz target in turn, FUZZ_SECONDS each.
 fuzz: fuzzbuild
-	@scripts/fuzz $(FUZZ)/tests/fuzz/fuzz_loader $(FUZZ_SECONDS)
+	@scripts/fuzz $(FUZZ_SECONDS) $(FUZZ)/tests/fuzz/fuzz_*
 
 bench: all
 	@scripts/bench

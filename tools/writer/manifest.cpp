@@ -103,7 +103,7 @@ Manifest ParseManifest(const std::string& text) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // syntax errors, and numbers too large for any type
     std::string what = e.what();
     size_t cut = what.find("] ");
     throw PackError("manifest: not valid JSON: " +
