@@ -1,8 +1,9 @@
 // sweepkit: packs an application's uninstall data into a copy of the stub,
 // and shows what a packed file carries.
 //
-//   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe
+//   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe [--werror]
 //   sweepkit inspect FILE [--codepage N]
+//   sweepkit --version
 //
 // Exit codes: 0 done, 1 refused or damaged (message on stderr), 2 usage.
 
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -70,16 +72,53 @@ void WriteFileAtomically(const std::string& path, const Bytes& data) {
   }
 }
 
-int Pack(const std::string& stubPath, const std::string& manifestPath, const std::string& outPath) {
-  Bytes manifestBytes = ReadFile(manifestPath, "manifest");
-  Manifest manifest = ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()));
+// The same file (also through another name or a link).
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
 
+// Where an issue's entry stands in the manifest: texts and the manifest as
+// a whole first, then files, shortcuts and keys by number.
+std::pair<int, unsigned long> EntryOrder(const std::string& message) {
+  static const char* const lists[] = {"files[", "shortcuts[", "keys["};
+  for (int i = 0; i < 3; ++i) {
+    size_t n = std::strlen(lists[i]);
+    if (message.compare(0, n, lists[i]) == 0) return {i + 1, std::strtoul(message.c_str() + n, nullptr, 10)};
+  }
+  return {message.compare(0, 5, "keys:") == 0 ? 4 : 0, 0};
+}
+
+// Prints the issues; true when any is an error.
+bool Report(const std::vector<Issue>& issues) {
   bool refused = false;
-  for (const Issue& issue : ValidateData(manifest.data)) {
+  for (const Issue& issue : issues) {
     std::cerr << "sweepkit: " << (issue.error ? "" : "warning: ") << issue.message << "\n";
     refused = refused || issue.error;
   }
-  if (refused) return 1;
+  return refused;
+}
+
+int Pack(const std::string& stubPath, const std::string& manifestPath, const std::string& outPath,
+         bool werror) {
+  if (SameFile(outPath, stubPath)) throw PackError("--out " + outPath + " is the stub itself");
+  if (SameFile(outPath, manifestPath))
+    throw PackError("--out " + outPath + " is the manifest itself");
+  Bytes manifestBytes = ReadFile(manifestPath, "manifest");
+  std::vector<std::string> problems;
+  Manifest manifest =
+      ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()), &problems);
+
+  // Every problem of the manifest in one run.
+  std::vector<Issue> issues;
+  for (const std::string& p : problems) issues.push_back({true, p});
+  for (Issue& issue : ValidateData(manifest.data)) issues.push_back(issue);
+  for (Issue& issue : CheckAuthoring(manifest.data, werror)) issues.push_back(issue);
+  std::stable_sort(issues.begin(), issues.end(), [](const Issue& a, const Issue& b) {
+    return EntryOrder(a.message) < EntryOrder(b.message);
+  });
+  if (Report(issues)) return 1;
 
   Bytes block = BuildBlock(manifest.data);
   Bytes stub = ReadFile(stubPath, "stub");
@@ -120,9 +159,14 @@ std::string FlagNames(uint8_t flags) {
   return s;
 }
 
-int Inspect(const std::string& path, unsigned codepage) {
+int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
   CheckCodepage(codepage);
   Bytes file = ReadFile(path, "file");
+  // The data holds bytes only; which code page they were written in is not
+  // recorded.
+  std::printf("texts shown as code page %u (%s); the data does not record its code page: pass "
+              "--codepage N with the manifest's \"codepage\"\n",
+              codepage, codepageGiven ? "--codepage" : "the default");
   size_t locator = FindLocator(file);
   uint32_t offset = GetU32(&file[locator + DATA_LOCATOR_SIGNATURE_SIZE]);
   std::printf("file: %s (%zu bytes)\n", path.c_str(), file.size());
@@ -180,10 +224,11 @@ int Inspect(const std::string& path, unsigned codepage) {
   if (block.hasStrings || !d.files.empty() || !d.shortcuts.empty() || !d.keys.empty()) {
     UninstallData check = d;
     check.keyChunks = KeyChunks::List;
-    for (const Issue& issue : ValidateData(check)) {
-      std::cerr << "sweepkit: " << (issue.error ? "" : "warning: ") << issue.message << "\n";
-      bad = bad || issue.error;
-    }
+    bad = Report(ValidateData(check)) || bad;
+    // Whether an entry was forced is not recorded: the safety rules warn.
+    std::vector<Issue> rules = CheckAuthoring(check, false);
+    for (Issue& issue : rules) issue.error = false;
+    Report(rules);
   }
   return bad ? 1 : 0;
 }
@@ -193,16 +238,20 @@ int Inspect(const std::string& path, unsigned codepage) {
 int main(int argc, char** argv) {
   CLI::App app{"sweepkit: pack uninstall data into the stub, or inspect a packed file"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("sweepkit ") + SWEEPKIT_VERSION);
 
   std::string stub, manifest, out, file;
   unsigned codepage = 1252;
   CLI::App* pack = app.add_subcommand("pack", "Append the uninstall data of a manifest to a copy of the stub");
   pack->add_option("--stub", stub, "The stub executable (left unchanged)")->required();
   pack->add_option("--manifest", manifest, "The application's manifest (UTF-8 JSON)")->required();
-  pack->add_option("--out", out, "The uninstaller to write")->required();
+  pack->add_option("--out", out, "The uninstaller to write (not the stub or the manifest)")->required();
+  bool werror = false;
+  pack->add_flag("--werror", werror, "Refuse the manifest on warnings too");
   CLI::App* inspect = app.add_subcommand("inspect", "Show the uninstall data a file carries");
   inspect->add_option("file", file, "A packed uninstaller")->required();
-  inspect->add_option("--codepage", codepage, "Code page of the texts (default 1252)");
+  CLI::Option* codepageOption =
+      inspect->add_option("--codepage", codepage, "Code page of the texts (default 1252; the data does not record it)");
 
   try {
     app.parse(argc, argv);
@@ -214,8 +263,8 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (pack->parsed()) return Pack(stub, manifest, out);
-    return Inspect(file, codepage);
+    if (pack->parsed()) return Pack(stub, manifest, out, werror);
+    return Inspect(file, codepage, codepageOption->count() > 0);
   } catch (const PackError& e) {
     std::cout.flush();
     std::cerr << "sweepkit: " << e.what() << "\n";

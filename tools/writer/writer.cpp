@@ -143,6 +143,7 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 
   for (size_t i = 0; i < data.files.size(); ++i) {
     const FileEntry& f = data.files[i];
+    if (f.broken) continue;
     std::string entry = "files[" + std::to_string(i) + "]";
     CheckCounted(issues, entry + ".dir", f.dir);
     CheckCounted(issues, entry + ".name", f.name);
@@ -172,6 +173,7 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 
   for (size_t i = 0; i < data.shortcuts.size(); ++i) {
     const ShortcutEntry& s = data.shortcuts[i];
+    if (s.broken) continue;
     std::string entry = "shortcuts[" + std::to_string(i) + "]";
     CheckCounted(issues, entry + ".dir", s.dir);
     CheckCounted(issues, entry + ".name", s.name);
@@ -187,6 +189,7 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 
   for (size_t i = 0; i < data.keys.size(); ++i) {
     const KeyEntry& k = data.keys[i];
+    if (k.broken) continue;
     std::string entry = "keys[" + std::to_string(i) + "]";
     CheckCounted(issues, entry + ".path", k.path);
     if (k.path.empty())
@@ -249,6 +252,8 @@ Bytes BuildBlock(const UninstallData& data) {
   payload.clear();
   PutU32(payload, uint32_t(data.files.size()));
   for (const FileEntry& f : data.files) {
+    // Written as is, a record without a name would be a directory entry.
+    if (!f.hasName) throw PackError("a file record has no name");
     PutCounted(payload, f.dir);
     PutCounted(payload, f.name);
     payload.push_back(f.flags & (FILE_SHARED | FILE_FONT | FILE_SELFREG));
