@@ -3,6 +3,7 @@
 //
 //   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe [--werror]
 //   sweepkit inspect FILE [--codepage N]
+//   sweepkit plan FILE [--install-dir DIR] [--set NAME=VALUE]... [--codepage N]
 //   sweepkit --version
 //
 // Exit codes: 0 done, 1 refused or damaged (message on stderr), 2 usage.
@@ -22,6 +23,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/plan.h"
 #include "tools/writer/block_reader.h"
 #include "tools/writer/codepage.h"
 #include "tools/writer/manifest.h"
@@ -248,6 +250,20 @@ int main(int argc, char** argv) {
   pack->add_option("--out", out, "The uninstaller to write (not the stub or the manifest)")->required();
   bool werror = false;
   pack->add_flag("--werror", werror, "Refuse the manifest on warnings too");
+  PlanOptions planOptions;
+  std::string planFile;
+  std::vector<std::string> sets;
+  CLI::App* plan = app.add_subcommand(
+      "plan", "List in order what an uninstaller would remove, by running the stub's own logic on a "
+              "simulated machine where every listed item exists");
+  plan->add_option("file", planFile, "A packed uninstaller")->required();
+  plan->add_option("--install-dir", planOptions.installDir,
+                   "The folder the uninstaller sits in (default C:\\Program Files\\App)");
+  plan->add_option("--set", sets,
+                   "A folder of the simulated machine, NAME=VALUE: win, sys, fonts, desktop, "
+                   "commondesktop, programs, commonprograms, startmenu, commonstartmenu, pf, cf "
+                   "(an empty VALUE: the machine has no such folder)");
+  plan->add_option("--codepage", planOptions.codepage, "Code page of the paths (default 1252)");
   CLI::App* inspect = app.add_subcommand("inspect", "Show the uninstall data a file carries");
   inspect->add_option("file", file, "A packed uninstaller")->required();
   CLI::Option* codepageOption =
@@ -264,6 +280,20 @@ int main(int argc, char** argv) {
 
   try {
     if (pack->parsed()) return Pack(stub, manifest, out, werror);
+    if (plan->parsed()) {
+      CheckCodepage(planOptions.codepage);
+      for (const std::string& set : sets) {
+        size_t eq = set.find('=');
+        std::string name = set.substr(0, eq);
+        if (eq == std::string::npos || !IsPlanFolder(name)) {
+          std::cerr << "sweepkit: --set " << set << ": expected NAME=VALUE with a folder name "
+                    << "(win, sys, fonts, desktop, ...)\n";
+          return 2;
+        }
+        planOptions.folders[name] = set.substr(eq + 1);
+      }
+      return PrintPlan(planFile, ReadFile(planFile, "file"), planOptions);
+    }
     return Inspect(file, codepage, codepageOption->count() > 0);
   } catch (const PackError& e) {
     std::cout.flush();

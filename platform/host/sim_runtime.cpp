@@ -29,6 +29,8 @@ struct RuntimeState {
   int failFirst = 0;
   int failCount = 0;
   std::set<void*> blocks;
+  void (*observer)(void*) = nullptr;
+  void* observerContext = nullptr;
   // Platform.
   DWORD platformId = VER_PLATFORM_WIN32_NT;
   DWORD major = 5;
@@ -46,6 +48,7 @@ const uint32_t kLargestAllocation = 256u * 1024 * 1024;
 
 bool Enter(const char* name, const std::string& args) {
   RuntimeState& s = State();
+  if (s.observer) s.observer(s.observerContext);
   s.calls.push_back(std::string(name) + "(" + args + ")");
   bool fail = false;
   for (FailRule& rule : s.rules) {
@@ -124,6 +127,11 @@ void SimReset() {
 }
 
 const std::vector<std::string>& SimCalls() { return State().calls; }
+
+void SimObserveCalls(void (*observer)(void* context), void* context) {
+  State().observer = observer;
+  State().observerContext = context;
+}
 
 std::vector<std::string> SimCallNames() {
   std::vector<std::string> names;
