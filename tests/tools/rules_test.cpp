@@ -1,0 +1,287 @@
+// The authoring rules, one table: per rule, entries that trip it and the
+// nearest legitimate entries that must still pack without a word. Each
+// packer that applies the rules is a Packer below; the table runs against
+// every one of them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "tests/tools/test_support.h"
+#include "tools/writer/rules.h"
+#include "tools/writer/writer.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace sweepkit_test;
+
+namespace {
+
+enum Kind { Structural, Safety, Warning };
+
+struct RuleCase {
+  const char* rule;
+  Kind kind;
+  const char* list;  // the list whose first entry trips the rule
+  const char* field;
+  const char* text;  // start of the message after "list[i].field: "
+  json trip;         // {"files": [...], "shortcuts": [...], "keys": [...]}
+  json legit;
+};
+
+json F(const char* dir, const char* name) { return {{"dir", dir}, {"name", name}}; }
+json K(const char* root, const char* path) { return {{"root", root}, {"path", path}}; }
+
+const char kNeither[] = "is neither absolute";
+const char kShared[] = "names a key other software shares";
+const char kSystemDir[] = "is a directory entry for a folder the system owns";
+
+std::vector<RuleCase> Cases() {
+  json app = F(".", "app.exe");
+  return {
+      {"relative dir", Structural, "files", "dir", kNeither,
+       {{"files", {F("data", "x.dat")}}}, {{"files", {F(".\\data", "x.dat")}}}},
+      {"dir naming the install folder's parent", Structural, "files", "dir", kNeither,
+       {{"files", {F("..\\x", "y")}}}, {{"files", {F(".\\x", "y")}}}},
+      {"drive-relative dir", Structural, "files", "dir", kNeither,
+       {{"files", {F("C:Vantor", "x")}}}, {{"files", {F("C:\\Vantor", "x")}}}},
+      {"server without share", Structural, "files", "dir", kNeither,
+       {{"files", {F("\\\\server", "x")}}}, {{"files", {F("\\\\server\\share\\Vantor", "x")}}}},
+      {"shortcut dir not absolute", Structural, "shortcuts", "dir", "is not absolute",
+       {{"shortcuts", {F(".", "a.lnk")}}},
+       {{"shortcuts", {F("C:\\WINDOWS\\Start Menu\\Programs\\Vantor", "a.lnk")}}}},
+      {"name with a drive", Structural, "files", "name", "starts with a drive",
+       {{"files", {F(".", "C:x.dll")}}}, {{"files", {F(".", "x.dll")}}}},
+      {"name with a leading backslash", Structural, "files", "name", "starts with a backslash",
+       {{"files", {F(".", "\\x.dll")}}}, {{"files", {F(".", "sub\\x.dll")}}}},
+      {"name climbing out", Structural, "files", "name", "holds a .. part",
+       {{"files", {F(".", "..\\x.dll")}}}, {{"files", {F(".", "..x.dll")}}}},
+      {"environment reference in a dir", Structural, "files", "dir", "holds a %NAME% reference",
+       {{"files", {F("C:\\%WINDIR%\\SYSTEM", "a.dll")}}},
+       {{"files", {F("C:\\Vantor\\100% sure", "a.dll")}}}},
+      {"environment reference in a key", Structural, "keys", "path", "holds a %NAME% reference",
+       {{"keys", {K("HKLM", "Software\\%USERNAME%")}}}, {{"keys", {K("HKLM", "Software\\Vantor 50%")}}}},
+      {"file record without name", Structural, "files", "", "has no name",
+       {{"files", {{{"dir", ".\\data"}}, F(".\\data", "x")}}},
+       {{"files", {F(".\\data", "x"), F(".\\data", "")}}}},
+      {"key path with a leading backslash", Structural, "keys", "path", "starts with a backslash",
+       {{"keys", {K("HKLM", "\\Software\\Vantor")}}}, {{"keys", {K("HKLM", "Software\\Vantor")}}}},
+      {"first level of a root", Safety, "keys", "path", kShared,
+       {{"keys", {K("HKLM", "Software")}}}, {{"keys", {K("HKLM", "Software\\Vantor")}}}},
+      {"uninstall list itself", Safety, "keys", "path", kShared,
+       {{"keys", {K("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall")}}},
+       {{"keys", {K("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantor")}}}},
+      {"Run key", Safety, "keys", "path", kShared,
+       {{"keys", {K("HKCU", "software\\microsoft\\windows\\currentversion\\run")}}},
+       {{"keys", {K("HKCU", "Software\\Vantor\\Run")}}}},
+      {"CLSID container", Safety, "keys", "path", kShared, {{"keys", {K("HKCR", "CLSID")}}},
+       {{"keys", {K("HKCR", "CLSID\\{6B29FC40-CA47-1067-B31D-00DD010662DA}")}}}},
+      {"every file's menu", Safety, "keys", "path", kShared, {{"keys", {K("HKCR", "*\\shellex")}}},
+       {{"keys", {K("HKCR", "*\\shellex\\ContextMenuHandlers\\Vantor")}}}},
+      {"class root under Software", Safety, "keys", "path", kShared,
+       {{"keys", {K("HKLM", "Software\\Classes\\Directory")}}},
+       {{"keys", {K("HKLM", "Software\\Classes\\.vgl")}}}},
+      {"a user's hive", Safety, "keys", "path", kShared, {{"keys", {K("HKU", ".DEFAULT")}}},
+       {{"keys", {K("HKU", ".DEFAULT\\Software\\Vantor")}}}},
+      {"services list", Safety, "keys", "path", kShared,
+       {{"keys", {K("HKLM", "SYSTEM\\CurrentControlSet\\Services")}}},
+       {{"keys", {K("HKLM", "SYSTEM\\CurrentControlSet\\Services\\VantorSvc")}}}},
+      {"drive root", Safety, "files", "dir", "is a directory entry for a drive root",
+       {{"files", {F("C:\\", "")}}}, {{"files", {F("C:\\Vantor", ""), F("C:\\Vantor", "x")}}}},
+      {"Fonts folder", Safety, "files", "dir", kSystemDir, {{"files", {F("C:\\WINDOWS\\FONTS", "")}}},
+       {{"files", {F("C:\\WINDOWS\\Vantor", ""), F("C:\\WINDOWS\\Vantor", "x")}}}},
+      {"Windows TEMP folder", Safety, "files", "dir", kSystemDir,
+       {{"files", {F("c:\\windows\\temp\\", "")}}},
+       {{"files", {F("C:\\WINDOWS\\TEMP\\Vantor", ""), F("C:\\WINDOWS\\TEMP\\Vantor", "x")}}}},
+      {"Program Files", Safety, "files", "dir", kSystemDir, {{"files", {F("D:\\Program Files", "")}}},
+       {{"files", {F("D:\\Program Files\\Vantor", ""), F("D:\\Program Files\\Vantor", "x")}}}},
+      {"a profile's Desktop", Safety, "files", "dir", kSystemDir,
+       {{"files", {F("C:\\WINNT\\Profiles\\Alice\\Desktop", "")}}},
+       {{"files", {F("C:\\WINNT\\Profiles\\Alice\\Desktop", "Vantor.lnk")}}}},
+      {"shortcut in the Desktop folder", Safety, "shortcuts", "dir", "lies directly in a folder",
+       {{"shortcuts", {F("C:\\WINDOWS\\Desktop", "Vantor.lnk")}}},
+       {{"files", {F("C:\\WINDOWS\\Desktop", "Vantor.lnk")}}}},
+      {"shortcut in the Programs folder", Safety, "shortcuts", "dir", "lies directly in a folder",
+       {{"shortcuts", {F("C:\\Documents and Settings\\All Users\\Start Menu\\Programs", "V.lnk")}}},
+       {{"shortcuts", {F("C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Vantor", "V.lnk")}}}},
+      {"shared file outside the system folder", Warning, "files", "dir", "marks a file shared",
+       {{"files", {{{"dir", "."}, {"name", "v.dll"}, {"shared", true}}}}},
+       {{"files", {{{"dir", "C:\\WINDOWS\\SYSTEM"}, {"name", "v.dll"}, {"shared", true}}}}}},
+      {"font outside the Fonts folder", Warning, "files", "dir", "marks a file as a font",
+       {{"files", {{{"dir", "."}, {"name", "v.ttf"}, {"font", true}}}}},
+       {{"files", {{{"dir", "C:\\WINDOWS\\FONTS"}, {"name", "v.ttf"}, {"font", true}}}}}},
+      {"directory entry nothing else uses", Warning, "files", "dir", "is a directory entry for a folder no",
+       {{"files", {F(".\\cache", ""), F(".\\data", "x")}}},
+       {{"files", {F(".\\cache\\a", "x"), F(".\\cache", "")}}}},
+      {"file directly in a folder the sweep removes", Warning, "files", "dir", "puts a file directly",
+       {{"files", {F("C:\\WINDOWS\\HELP", "vantor.hlp")}}},
+       {{"files", {F("C:\\WINDOWS\\HELP\\Vantor", "vantor.hlp")}}}},
+  };
+}
+
+struct Result {
+  int code = -1;
+  std::string err;
+  bool wrote = false;
+};
+
+// One way of packing a manifest with the rules applied.
+struct Packer {
+  const char* name;
+  std::function<Result(const json& manifest, bool werror)> pack;
+};
+
+class Rules : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/sweepkit-rules-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    WriteFile(dir_ + "/stub.exe", MinimalPe());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Result RunPack(const json& manifest, bool werror) {
+    WriteFile(dir_ + "/app.json", manifest.dump());
+    fs::remove(dir_ + "/out.exe");
+    std::string cmd = std::string("'") + SWEEPKIT_CLI + "' pack --stub '" + dir_ + "/stub.exe' --manifest '" +
+                      dir_ + "/app.json' --out '" + dir_ + "/out.exe'" + (werror ? " --werror" : "") +
+                      " >/dev/null 2>'" + dir_ + "/err'";
+    int status = std::system(cmd.c_str());
+    Result r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = ReadFile(dir_ + "/err");
+    r.wrote = fs::exists(dir_ + "/out.exe");
+    return r;
+  }
+
+  std::vector<Packer> Packers() {
+    return {{"pack", [this](const json& m, bool w) { return RunPack(m, w); }}};
+  }
+
+  std::string dir_;
+};
+
+json Manifest(const json& entries) {
+  json strings;
+  for (const char* name : sweepkit::kStringNames) strings[name] = name;
+  json m = {{"codepage", 1252}, {"strings", strings}};
+  for (auto it = entries.begin(); it != entries.end(); ++it) m[it.key()] = it.value();
+  return m;
+}
+
+json Forced(json entries, const char* list) {
+  entries[list][0]["force"] = true;
+  return entries;
+}
+
+std::string Expected(const RuleCase& c, size_t index) {
+  std::string path = std::string(c.list) + "[" + std::to_string(index) + "]";
+  if (*c.field) path += std::string(".") + c.field;
+  return (c.kind == Warning ? "sweepkit: warning: " : "sweepkit: ") + path + ": " + c.text;
+}
+
+TEST_F(Rules, EachRuleTripsAndItsNearestLegitimateEntryPacks) {
+  for (const Packer& packer : Packers()) {
+    for (const RuleCase& c : Cases()) {
+      SCOPED_TRACE(std::string(packer.name) + ": " + c.rule);
+      Result legit = packer.pack(Manifest(c.legit), true);
+      EXPECT_EQ(legit.code, 0) << legit.err;
+      EXPECT_EQ(legit.err, "") << "the legitimate entry draws a message";
+
+      Result trip = packer.pack(Manifest(c.trip), false);
+      EXPECT_NE(trip.err.find(Expected(c, 0)), std::string::npos) << trip.err;
+      EXPECT_EQ(trip.code, c.kind == Warning ? 0 : 1) << trip.err;
+      EXPECT_EQ(trip.wrote, c.kind == Warning) << "written despite a refusal, or not despite a warning";
+
+      Result strict = packer.pack(Manifest(c.trip), true);
+      EXPECT_EQ(strict.code, 1) << "--werror: " << strict.err;
+      EXPECT_FALSE(strict.wrote);
+
+      Result forced = packer.pack(Manifest(Forced(c.trip, c.list)), false);
+      if (c.kind == Safety) {
+        EXPECT_EQ(forced.code, 0) << forced.err;
+        EXPECT_NE(forced.err.find("kept because the entry says \"force\": true"), std::string::npos)
+            << forced.err;
+      } else if (c.kind == Structural) {
+        EXPECT_EQ(forced.code, 1) << "force must not override a structural rule: " << forced.err;
+      }
+    }
+  }
+}
+
+TEST_F(Rules, EveryProblemOfAManifestInOneRun) {
+  json all = {{"files", json::array()}, {"shortcuts", json::array()}, {"keys", json::array()}};
+  std::vector<std::string> expected;
+  for (const RuleCase& c : Cases()) {
+    expected.push_back(Expected(c, all[c.list].size()));
+    for (const char* list : {"files", "shortcuts", "keys"})
+      if (c.trip.contains(list))
+        for (const json& e : c.trip[list]) all[list].push_back(e);
+  }
+  all["files"].push_back({{"dir", "."}, {"name", 7}});  // a parser refusal among them
+  for (const Packer& packer : Packers()) {
+    Result r = packer.pack(Manifest(all), false);
+    EXPECT_EQ(r.code, 1) << packer.name;
+    EXPECT_FALSE(r.wrote) << packer.name;
+    for (const std::string& e : expected) EXPECT_NE(r.err.find(e), std::string::npos) << packer.name << ": " << e;
+    std::string parser = "files[" + std::to_string(all["files"].size() - 1) + "].name: must be a string";
+    EXPECT_NE(r.err.find(parser), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(Rules, OutputThatIsTheStubIsRefused) {
+  WriteFile(dir_ + "/app.json", Manifest({{"files", {F(".", "a")}}}).dump());
+  fs::create_symlink(dir_ + "/stub.exe", dir_ + "/link.exe");
+  std::string before = ReadFile(dir_ + "/stub.exe");
+  for (const char* out : {"stub.exe", "link.exe", "app.json"}) {
+    std::string cmd = std::string("'") + SWEEPKIT_CLI + "' pack --stub '" + dir_ + "/stub.exe' --manifest '" +
+                      dir_ + "/app.json' --out '" + dir_ + "/" + out + "' >/dev/null 2>&1";
+    int status = std::system(cmd.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << out;
+  }
+  EXPECT_EQ(ReadFile(dir_ + "/stub.exe"), before);
+}
+
+// A template still holds its folders as constants: the rules judge an entry
+// by the constant it starts with.
+TEST(RulesApi, ConstantFoldersAndKnownPaths) {
+  struct Seen {
+    std::vector<std::string> problems;
+  } seen;
+  auto collect = [](void* context, const RuleProblem* p) {
+    static_cast<Seen*>(context)->problems.push_back(std::string(RuleListName(p->list)) + "[" +
+                                                    std::to_string(p->index) + "] " + p->text);
+  };
+  const char* rest = nullptr;
+  ASSERT_EQ(FolderConstantPrefix("{fonts}", &rest), FOLDER_FONTS);
+  EXPECT_STREQ(rest, "");
+  ASSERT_EQ(FolderConstantPrefix("{win}\\TEMP", &rest), FOLDER_WIN);
+  EXPECT_EQ(FolderConstantPrefix("{other}\\x", &rest), FOLDER_NONE);
+
+  RuleFile files[] = {
+      {"", "", 0, 0, FOLDER_FONTS},            // {fonts} as a directory entry
+      {"\\TEMP", "", 0, 0, FOLDER_WIN},        // {win}\TEMP
+      {"\\data", "", 0, 0, FOLDER_APP},        // {app}\data, used by the next entry
+      {"\\data", "x", 0, 0, FOLDER_APP},
+      {"D:\\OS\\FONTS", "", 0, 0, FOLDER_NONE},  // the machine's Fonts folder, known by path
+  };
+  RuleShortcut shortcuts[] = {{"", "V.lnk", 0, FOLDER_COMMONDESKTOP},
+                              {"\\Vantor", "V.lnk", 0, FOLDER_PROGRAMS}};
+  RuleFolders known{};
+  known.path[FOLDER_FONTS] = "d:\\os\\fonts\\";
+  RuleInput in{files, 5, shortcuts, 2, nullptr, 0, &known};
+  EXPECT_EQ(CheckRules(&in, collect, &seen), 4);
+  std::vector<std::string> want = {
+      "files[0] is a directory entry for a folder the system owns",
+      "files[1] is a directory entry for a folder the system owns",
+      "files[4] is a directory entry for a folder the system owns",
+      "shortcuts[0] lies directly in a folder the system owns, which the shortcut stage then tries to "
+      "remove; list such a shortcut under files"};
+  EXPECT_EQ(seen.problems, want);
+}
+
+}  // namespace
