@@ -1,7 +1,8 @@
 // sweepkit: packs an application's uninstall data into a copy of the stub,
 // and shows what a packed file carries.
 //
-//   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe [--werror]
+//   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe [--set NAME=VALUE]... [--werror]
+//   sweepkit pack --stub STUB --manifest APP.json --template --out APP.skt [--werror]
 //   sweepkit inspect FILE [--codepage N]
 //   sweepkit plan FILE [--install-dir DIR] [--set NAME=VALUE]... [--codepage N]
 //   sweepkit --version
@@ -26,6 +27,7 @@
 #include "tools/plan.h"
 #include "tools/writer/block_reader.h"
 #include "tools/writer/codepage.h"
+#include "tools/writer/constants.h"
 #include "tools/writer/manifest.h"
 #include "tools/writer/writer.h"
 
@@ -102,8 +104,66 @@ bool Report(const std::vector<Issue>& issues) {
   return refused;
 }
 
+bool HasConstants(const UninstallData& d) {
+  auto any = [](const std::string& s) { return !ConstantsIn(s).empty(); };
+  for (const std::string& s : d.strings)
+    if (any(s)) return true;
+  for (const FileEntry& f : d.files)
+    if (any(f.dir) || any(f.name)) return true;
+  for (const ShortcutEntry& s : d.shortcuts)
+    if (any(s.dir) || any(s.name)) return true;
+  for (const KeyEntry& k : d.keys)
+    if (any(k.path)) return true;
+  return false;
+}
+
+// Prints the issues in manifest order; true when one of them refuses.
+bool ReportSorted(std::vector<Issue> issues) {
+  std::stable_sort(issues.begin(), issues.end(), [](const Issue& a, const Issue& b) {
+    return EntryOrder(a.message) < EntryOrder(b.message);
+  });
+  return Report(issues);
+}
+
+// After a failed resolution an entry still holds constant tokens; it is
+// left out of the later checks, which would only misread the tokens.
+void SetAsideUnresolved(UninstallData* data) {
+  auto held = [](const std::string& s) { return s.find('\0') != std::string::npos; };
+  for (std::string& s : data->strings)
+    if (held(s)) s.clear();
+  for (FileEntry& f : data->files)
+    if (held(f.dir) || held(f.name)) f.broken = true;
+  for (ShortcutEntry& s : data->shortcuts)
+    if (held(s.dir) || held(s.name)) s.broken = true;
+  for (KeyEntry& k : data->keys)
+    if (held(k.path)) k.broken = true;
+}
+
+int PackTemplateFile(const Manifest& manifest, const std::string& stubPath,
+                     const std::string& outPath, std::vector<Issue> issues, bool werror) {
+  // The rules judge each entry by the folder constant it starts with; the
+  // finisher judges it again once the folders are known.
+  std::vector<Issue> limits = CheckTemplate(manifest.data);
+  bool limitRefused = false;
+  for (const Issue& issue : limits) limitRefused = limitRefused || issue.error;
+  issues.insert(issues.end(), limits.begin(), limits.end());
+  for (Issue& issue : CheckAuthoring(manifest.data, werror)) issues.push_back(issue);
+  if (ReportSorted(issues)) {
+    if (limitRefused && HasConstants(manifest.data))
+      std::cerr << "sweepkit: (a template is checked with every folder constant as \"C:\\\" and "
+                   "every named value empty)\n";
+    return 1;
+  }
+  Bytes block = BuildTemplate(manifest.data, manifest.codepage, manifest.forced);
+  Bytes stub = ReadFile(stubPath, "stub");
+  WriteFileAtomically(outPath, PackTemplate(stub, block));
+  std::cout << "wrote a template of " << block.size() << " bytes at offset " << stub.size()
+            << " (code page " << manifest.codepage << ") to " << outPath << "\n";
+  return 0;
+}
+
 int Pack(const std::string& stubPath, const std::string& manifestPath, const std::string& outPath,
-         bool werror) {
+         bool asTemplate, const std::vector<std::string>& settings, bool werror) {
   if (SameFile(outPath, stubPath)) throw PackError("--out " + outPath + " is the stub itself");
   if (SameFile(outPath, manifestPath))
     throw PackError("--out " + outPath + " is the manifest itself");
@@ -115,14 +175,29 @@ int Pack(const std::string& stubPath, const std::string& manifestPath, const std
   // Every problem of the manifest in one run.
   std::vector<Issue> issues;
   for (const std::string& p : problems) issues.push_back({true, p});
-  for (Issue& issue : ValidateData(manifest.data)) issues.push_back(issue);
-  for (Issue& issue : CheckAuthoring(manifest.data, werror)) issues.push_back(issue);
-  std::stable_sort(issues.begin(), issues.end(), [](const Issue& a, const Issue& b) {
-    return EntryOrder(a.message) < EntryOrder(b.message);
-  });
-  if (Report(issues)) return 1;
+  if (asTemplate) return PackTemplateFile(manifest, stubPath, outPath, issues, werror);
 
-  Bytes block = BuildBlock(manifest.data);
+  ConstantValues values;
+  for (const std::string& setting : settings) {
+    std::string name, value;
+    ParseSetting(setting, &name, &value);
+    if (!FromUtf8(value, manifest.codepage, &values[name]))
+      throw PackError("--set " + name + ": the value cannot be represented in code page " +
+                      std::to_string(manifest.codepage));
+  }
+  UninstallData data = ResolveData(manifest.data, values, &issues);
+  SetAsideUnresolved(&data);
+  for (Issue& issue : ValidateData(data)) issues.push_back(issue);
+  // Folders given with --set are known by their paths as well.
+  std::vector<std::string> folders(CONST_BUILTIN_COUNT + 1);
+  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) {
+    auto it = values.find(ConstantNames[id]);
+    if (it != values.end()) folders[id] = it->second;
+  }
+  for (Issue& issue : CheckAuthoring(data, werror, folders)) issues.push_back(issue);
+  if (ReportSorted(issues)) return 1;
+
+  Bytes block = BuildBlock(data);
   Bytes stub = ReadFile(stubPath, "stub");
   Bytes packed = PackStub(stub, block);
   WriteFileAtomically(outPath, packed);
@@ -131,9 +206,9 @@ int Pack(const std::string& stubPath, const std::string& manifestPath, const std
   return 0;
 }
 
-// A text for display: converted to UTF-8, control bytes escaped, quoted.
-std::string Quote(const std::string& bytes, unsigned codepage) {
-  std::string utf8 = ToUtf8(bytes, codepage), out = "\"";
+// A text for display: UTF-8 with control bytes escaped, quoted.
+std::string QuoteUtf8(const std::string& utf8) {
+  std::string out = "\"";
   for (unsigned char c : utf8) {
     switch (c) {
       case '\n': out += "\\n"; break;
@@ -161,14 +236,113 @@ std::string FlagNames(uint8_t flags) {
   return s;
 }
 
+// The lists of the data, each string shown through show().
+template <typename Show>
+void PrintData(const UninstallData& d, Show show) {
+  std::printf("\nstrings (%zu):\n", d.strings.size());
+  for (size_t i = 0; i < d.strings.size(); ++i)
+    std::printf("  [%2zu] %-16s %s\n", i, i < STR_COUNT ? kStringNames[i] : "(unused)",
+                show(d.strings[i]).c_str());
+  std::printf("\nfiles (%zu):\n", d.files.size());
+  for (size_t i = 0; i < d.files.size(); ++i)
+    std::printf("  [%zu] dir %s name %s flags 0x%02X%s\n", i, show(d.files[i].dir).c_str(),
+                show(d.files[i].name).c_str(), d.files[i].flags,
+                FlagNames(d.files[i].flags).c_str());
+  std::printf("\nshortcuts (%zu):\n", d.shortcuts.size());
+  for (size_t i = 0; i < d.shortcuts.size(); ++i)
+    std::printf("  [%zu] dir %s name %s\n", i, show(d.shortcuts[i].dir).c_str(),
+                show(d.shortcuts[i].name).c_str());
+  std::printf("\nkeys (%zu):\n", d.keys.size());
+  for (size_t i = 0; i < d.keys.size(); ++i) {
+    std::string name = RootName(d.keys[i].root);
+    std::printf("  [%zu] root 0x%08" PRIX32 "%s%s path %s\n", i, d.keys[i].root,
+                name.empty() ? "" : " ", name.c_str(), show(d.keys[i].path).c_str());
+  }
+}
+
+std::string Str(const BlockText& t) { return std::string(t.bytes, t.length); }
+
+int InspectTemplate(const std::string& path, const Bytes& file) {
+  uint32_t offset = 0, size = 0;
+  int status = FindTemplateBlock(file.data(), uint32_t(file.size()), &offset, &size);
+  std::printf("file: %s (%zu bytes)\n", path.c_str(), file.size());
+  if (status != READ_OK) {
+    std::fflush(stdout);
+    std::cerr << "sweepkit: damaged template: " << ReadReason(status) << "\n";
+    return 1;
+  }
+  // The locator is searched for in the stub only: template texts may hold
+  // anything.
+  size_t locator = FindLocator(Bytes(file.begin(), file.begin() + offset));
+  uint32_t dataOffset = GetU32(&file[locator + DATA_LOCATOR_SIGNATURE_SIZE]);
+  std::printf("template: block at file offset %" PRIu32 " (%" PRIu32 " bytes), trailer \"%s\"\n",
+              offset, size, TEMPLATE_TRAILER_SIGNATURE);
+  std::printf("DataLocator at file offset 0x%zX (%zu): dataOffset 0x%08" PRIX32 " (%" PRIu32 ")\n",
+              locator, locator, dataOffset, dataOffset);
+
+  // Count, then read into arrays of that size.
+  const uint8_t* block = file.data() + offset;
+  TemplateContents t = TemplateContents();
+  ReadProblem problem;
+  status = ReadTemplateBlock(block, size, &t, &problem);
+  std::vector<BlockText> strings(t.data.stringCount);
+  std::vector<BlockFile> files(t.data.fileCount);
+  std::vector<BlockShortcut> shortcuts(t.data.shortcutCount);
+  std::vector<BlockKey> keys(t.data.keyCount);
+  std::vector<BlockForced> forced(t.forcedCount);
+  if (status == READ_OK) {
+    t.data = BlockData{strings.data(), uint32_t(strings.size()), files.data(),
+                       uint32_t(files.size()), shortcuts.data(), uint32_t(shortcuts.size()),
+                       keys.data(), uint32_t(keys.size()), 0};
+    t.forced = forced.data();
+    t.forcedCount = uint32_t(forced.size());
+    status = ReadTemplateBlock(block, size, &t, &problem);
+  }
+  if (status != READ_OK) {
+    std::fflush(stdout);
+    std::cerr << "sweepkit: damaged template: " << TagName(problem.tag) << " chunk at +"
+              << problem.offset << ": " << ReadReason(status) << "\n";
+    return 1;
+  }
+
+  unsigned codepage = t.header.codepage;
+  std::printf("version %" PRIu32 ", code page %u, keys %s\n", t.header.version, codepage,
+              t.data.keysAppended ? "appended (TAG_KEY chunks)" : "listed");
+  UninstallData d;
+  d.keyChunks = t.data.keysAppended ? KeyChunks::Appended : KeyChunks::List;
+  for (const BlockText& s : strings) d.strings.push_back(Str(s));
+  for (const BlockFile& f : files) d.files.push_back({Str(f.dir), Str(f.name), f.flags});
+  for (const BlockShortcut& s : shortcuts) d.shortcuts.push_back({Str(s.dir), Str(s.name)});
+  for (const BlockKey& k : keys) d.keys.push_back({k.root, Str(k.path)});
+  PrintData(d, [codepage](const std::string& s) { return QuoteUtf8(TemplateToUtf8(s, codepage)); });
+  if (!forced.empty()) {
+    static const char* const kLists[] = {"", "files", "shortcuts", "keys"};
+    std::printf("\nforced:");
+    for (const BlockForced& f : forced) std::printf(" %s[%" PRIu32 "]", kLists[f.list], f.index);
+    std::printf("\n");
+  }
+  std::fflush(stdout);
+
+  bool bad = dataOffset != 0;
+  if (bad) std::cerr << "sweepkit: damaged template: its stub carries a dataOffset\n";
+  return Report(CheckTemplate(d)) || bad ? 1 : 0;
+}
+
 int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
   CheckCodepage(codepage);
   Bytes file = ReadFile(path, "file");
-  // The data holds bytes only; which code page they were written in is not
-  // recorded.
+  uint32_t templateOffset = 0, templateSize = 0;
+  if (file.size() <= 0xFFFFFFFFu &&
+      FindTemplateBlock(file.data(), uint32_t(file.size()), &templateOffset, &templateSize) !=
+          READ_NO_TRAILER)
+    return InspectTemplate(path, file);
+
+  // Finished data holds bytes only; which code page they were written in is
+  // not recorded (a template records it).
   std::printf("texts shown as code page %u (%s); the data does not record its code page: pass "
               "--codepage N with the manifest's \"codepage\"\n",
               codepage, codepageGiven ? "--codepage" : "the default");
+
   size_t locator = FindLocator(file);
   uint32_t offset = GetU32(&file[locator + DATA_LOCATOR_SIGNATURE_SIZE]);
   std::printf("file: %s (%zu bytes)\n", path.c_str(), file.size());
@@ -200,25 +374,7 @@ int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
   }
 
   const UninstallData& d = block.data;
-  std::printf("\nstrings (%zu):\n", d.strings.size());
-  for (size_t i = 0; i < d.strings.size(); ++i)
-    std::printf("  [%2zu] %-16s %s\n", i, i < STR_COUNT ? kStringNames[i] : "(unused)",
-                Quote(d.strings[i], codepage).c_str());
-  std::printf("\nfiles (%zu):\n", d.files.size());
-  for (size_t i = 0; i < d.files.size(); ++i)
-    std::printf("  [%zu] dir %s name %s flags 0x%02X%s\n", i, Quote(d.files[i].dir, codepage).c_str(),
-                Quote(d.files[i].name, codepage).c_str(), d.files[i].flags,
-                FlagNames(d.files[i].flags).c_str());
-  std::printf("\nshortcuts (%zu):\n", d.shortcuts.size());
-  for (size_t i = 0; i < d.shortcuts.size(); ++i)
-    std::printf("  [%zu] dir %s name %s\n", i, Quote(d.shortcuts[i].dir, codepage).c_str(),
-                Quote(d.shortcuts[i].name, codepage).c_str());
-  std::printf("\nkeys (%zu):\n", d.keys.size());
-  for (size_t i = 0; i < d.keys.size(); ++i) {
-    std::string name = RootName(d.keys[i].root);
-    std::printf("  [%zu] root 0x%08" PRIX32 "%s%s path %s\n", i, d.keys[i].root,
-                name.empty() ? "" : " ", name.c_str(), Quote(d.keys[i].path, codepage).c_str());
-  }
+  PrintData(d, [codepage](const std::string& s) { return QuoteUtf8(ToUtf8(s, codepage)); });
   std::fflush(stdout);
 
   bool bad = !block.problems.empty();
@@ -243,11 +399,25 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("sweepkit ") + SWEEPKIT_VERSION);
 
   std::string stub, manifest, out, file;
+  std::vector<std::string> settings;
+  bool asTemplate = false;
   unsigned codepage = 1252;
   CLI::App* pack = app.add_subcommand("pack", "Append the uninstall data of a manifest to a copy of the stub");
   pack->add_option("--stub", stub, "The stub executable (left unchanged)")->required();
   pack->add_option("--manifest", manifest, "The application's manifest (UTF-8 JSON)")->required();
-  pack->add_option("--out", out, "The uninstaller to write (not the stub or the manifest)")->required();
+  pack->add_option("--out", out, "The uninstaller (or template) to write")->required();
+  CLI::Option* templateFlag = pack->add_flag("--template", asTemplate,
+                 "Write a template: constants stay for sweepkit-finish.exe to resolve");
+  CLI::Option* setOption =
+      pack->add_option("--set", settings, "A constant's value, NAME=VALUE (repeatable)")
+      ->check([](const std::string& s) {
+        std::string name, value;
+        return ParseSetting(s, &name, &value)
+                   ? std::string()
+                   : "expected NAME=VALUE with a name of letters, digits and _: " + s;
+      });
+  // A template keeps its constants for the finisher.
+  templateFlag->excludes(setOption);
   bool werror = false;
   pack->add_flag("--werror", werror, "Refuse the manifest on warnings too");
   PlanOptions planOptions;
@@ -279,7 +449,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (pack->parsed()) return Pack(stub, manifest, out, werror);
+    if (pack->parsed()) return Pack(stub, manifest, out, asTemplate, settings, werror);
     if (plan->parsed()) {
       CheckCodepage(planOptions.codepage);
       for (const std::string& set : sets) {

@@ -256,12 +256,6 @@ TEST(RulesApi, ConstantFoldersAndKnownPaths) {
     static_cast<Seen*>(context)->problems.push_back(std::string(RuleListName(p->list)) + "[" +
                                                     std::to_string(p->index) + "] " + p->text);
   };
-  const char* rest = nullptr;
-  ASSERT_EQ(FolderConstantPrefix("{fonts}", &rest), FOLDER_FONTS);
-  EXPECT_STREQ(rest, "");
-  ASSERT_EQ(FolderConstantPrefix("{win}\\TEMP", &rest), FOLDER_WIN);
-  EXPECT_EQ(FolderConstantPrefix("{other}\\x", &rest), FOLDER_NONE);
-
   RuleFile files[] = {
       {"", "", 0, 0, FOLDER_FONTS},            // {fonts} as a directory entry
       {"\\TEMP", "", 0, 0, FOLDER_WIN},        // {win}\TEMP

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "tools/writer/codepage.h"
+#include "tools/writer/constants.h"
 
 namespace sweepkit {
 
@@ -40,10 +41,14 @@ class Converter {
  public:
   explicit Converter(unsigned codepage) : codepage_(codepage) {}
 
+  // The text as a template string: constants become tokens, which is why a
+  // zero byte of the text itself cannot be stored.
   std::string Text(const json& j, const std::string& entry) const {
     if (!j.is_string()) Refuse(entry, "must be a string");
+    const std::string& utf8 = j.get_ref<const std::string&>();
+    if (utf8.find('\0') != std::string::npos) Refuse(entry, "contains a zero byte");
     std::string out;
-    if (!FromUtf8(j.get<std::string>(), codepage_, &out))
+    if (!ToTemplateString(utf8, codepage_, &out))
       Refuse(entry, "cannot be represented in code page " + std::to_string(codepage_));
     return out;
   }
@@ -227,6 +232,14 @@ Manifest ParseManifest(const std::string& text, std::vector<std::string>* proble
     return e;
     });
   }
+
+  // The template keeps each forced entry as a record of its own.
+  for (size_t i = 0; i < m.data.files.size(); ++i)
+    if (m.data.files[i].force) m.forced.push_back(BlockForced{LIST_FILES, uint32_t(i)});
+  for (size_t i = 0; i < m.data.shortcuts.size(); ++i)
+    if (m.data.shortcuts[i].force) m.forced.push_back(BlockForced{LIST_SHORTCUTS, uint32_t(i)});
+  for (size_t i = 0; i < m.data.keys.size(); ++i)
+    if (m.data.keys[i].force) m.forced.push_back(BlockForced{LIST_KEYS, uint32_t(i)});
   return m;
 }
 

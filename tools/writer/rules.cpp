@@ -279,7 +279,7 @@ static int SameAsKnown(const Folder* folder, const char* knownPath) {
 // when it is none the rules know.
 static const char* SystemFolderName(const Folder* folder, const RuleFolders* known, int* id) {
   *id = FOLDER_NONE;
-  if (folder->base == FOLDER_APP) return 0;
+  if (folder->base == FOLDER_APP || folder->base == FOLDER_NAMED) return 0;
   if (folder->base != FOLDER_NONE && folder->length == 0) {
     *id = folder->base;
     return kFolderNames[folder->base];
@@ -565,7 +565,9 @@ static void CheckFile(Checker* c, unsigned i) {
   const RuleFile* e = &c->input->files[i];
   const int L = RULE_FILES;
   int formOk = 1;
-  if (e->base != FOLDER_NONE) {
+  if (e->base == FOLDER_NAMED) {
+    formOk = 0;  // judged when the template is finished
+  } else if (e->base != FOLDER_NONE) {
     formOk = ConstantRestOk(e->dir);
     if (!formOk) REFUSE(L, i, "dir", "continues its folder constant with something other than a backslash");
   } else if (!IsAbsolute(e->dir) && !IsInstallRelative(e->dir)) {
@@ -618,7 +620,9 @@ static void CheckShortcut(Checker* c, unsigned i) {
   const RuleShortcut* e = &c->input->shortcuts[i];
   const int L = RULE_SHORTCUTS;
   int formOk = 1;
-  if (e->base != FOLDER_NONE) {
+  if (e->base == FOLDER_NAMED) {
+    formOk = 0;  // judged when the template is finished
+  } else if (e->base != FOLDER_NONE) {
     formOk = ConstantRestOk(e->dir);
     if (!formOk) REFUSE(L, i, "dir", "continues its folder constant with something other than a backslash");
   } else if (!IsAbsolute(e->dir)) {
@@ -671,23 +675,6 @@ int CheckRules(const RuleInput* input, RuleReport report, void* context) {
   for (unsigned i = 0; i < input->shortcutCount; i++) CheckShortcut(&c, i);
   for (unsigned i = 0; i < input->keyCount; i++) CheckKey(&c, i);
   return c.errors;
-}
-
-int FolderConstantPrefix(const char* dir, const char** rest) {
-  static const char* const names[FOLDER_COUNT] = {
-      "",        "app",       "win",        "sys",       "fonts",           "desktop", "commondesktop",
-      "programs", "commonprograms", "startmenu", "commonstartmenu", "pf",      "cf"};
-  *rest = dir;
-  if (dir[0] != '{') return FOLDER_NONE;
-  for (int f = FOLDER_APP; f < FOLDER_COUNT; f++) {
-    unsigned n = Length(names[f]), k = 0;
-    while (k < n && dir[1 + k] == names[f][k]) k++;
-    if (k == n && dir[1 + n] == '}') {
-      *rest = dir + 2 + n;
-      return f;
-    }
-  }
-  return FOLDER_NONE;
 }
 
 const char* RuleListName(int list) {

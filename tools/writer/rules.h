@@ -26,7 +26,10 @@ enum {
   FOLDER_COMMONSTARTMENU,
   FOLDER_PF,
   FOLDER_CF,
-  FOLDER_COUNT
+  FOLDER_COUNT,
+  // A template's named value ({group}) at the start of a dir: what it is
+  // becomes known only when the template is finished.
+  FOLDER_NAMED = 0xFF
 };
 
 // A file record. `name` null: the record has no name at all (only an empty
@@ -87,10 +90,6 @@ typedef void (*RuleReport)(void* context, const RuleProblem* problem);
 // Checks every entry and reports every problem through `report`. Returns
 // the number of errors (warnings are not counted).
 int CheckRules(const RuleInput* input, RuleReport report, void* context);
-
-// A dir written with a constant at its start ("{sys}\x", "{app}"): the
-// folder id and where the rest begins; FOLDER_NONE when there is none.
-int FolderConstantPrefix(const char* dir, const char** rest);
 
 // Name of a list for messages: "files", "shortcuts", "keys".
 const char* RuleListName(int list);
