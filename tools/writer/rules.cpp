@@ -51,6 +51,7 @@ static void Split(const char* s, unsigned len, Parts* parts) {
   }
 }
 
+#ifndef SWEEPKIT_RULES_COMPACT
 // Parts from `first` on against a pattern such as "Profiles\?\Desktop",
 // where ? stands for any one part (a lone * is the class root's own key).
 static int MatchParts(const Parts* parts, unsigned first, const char* pattern) {
@@ -67,6 +68,7 @@ static int MatchParts(const Parts* parts, unsigned first, const char* pattern) {
 static int PartIs(const Parts* parts, unsigned i, const char* word) {
   return i < parts->count && SameFolded(parts->p[i], parts->n[i], word, Length(word));
 }
+#endif
 
 static int HasDotDotPart(const char* s) {
   Parts parts;
@@ -119,11 +121,24 @@ static const char* const kFolderNames[FOLDER_COUNT] = {
     "the Common Files folder",
 };
 
+#ifndef SWEEPKIT_RULES_COMPACT
 // Folders the stub's directory sweep never removes.
 static int SweepSpares(int folder) {
   return folder >= FOLDER_WIN && folder <= FOLDER_COMMONSTARTMENU;
 }
+#endif
 
+// A folder as the checks see it: a constant it starts with (FOLDER_NONE for
+// a literal path) and the text after it, without trailing backslashes.
+struct Folder {
+  int base;
+  const char* text;
+  unsigned length;
+};
+
+// The finisher, built small, knows system folders by this machine's own
+// paths only; the packers also know their usual literal forms.
+#ifndef SWEEPKIT_RULES_COMPACT
 enum { BASE_DRIVE, BASE_WIN, BASE_PF };
 
 struct FolderPattern {
@@ -224,14 +239,6 @@ static const FolderPattern kFolderPatterns[] = {
 static const char* const kWindowsNames[] = {"WINDOWS", "WINNT"};
 static const char* const kProgramFilesNames[] = {"Program Files", "Program Files (x86)"};
 
-// A folder as the checks see it: a constant it starts with (FOLDER_NONE for
-// a literal path) and the text after it, without trailing backslashes.
-struct Folder {
-  int base;
-  const char* text;
-  unsigned length;
-};
-
 // Number of leading parts of `parts` that name the base folder, for each
 // way it can be written; calls back with how many parts it took.
 static int BaseLengths(const Folder* folder, const Parts* parts, int base,
@@ -265,6 +272,8 @@ static int BaseLengths(const Folder* folder, const Parts* parts, int base,
   return found;
 }
 
+#endif
+
 static int SameAsKnown(const Folder* folder, const char* knownPath) {
   Parts a, b;
   Split(folder->text, folder->length, &a);
@@ -291,6 +300,7 @@ static const char* SystemFolderName(const Folder* folder, const RuleFolders* kno
         return kFolderNames[f];
       }
   }
+#ifndef SWEEPKIT_RULES_COMPACT
   Parts parts;
   Split(folder->text, folder->length, &parts);
   for (unsigned i = 0; i < sizeof(kFolderPatterns) / sizeof(kFolderPatterns[0]); i++) {
@@ -303,6 +313,7 @@ static const char* SystemFolderName(const Folder* folder, const RuleFolders* kno
       return pattern->folder != FOLDER_NONE ? kFolderNames[pattern->folder] : pattern->name;
     }
   }
+#endif
   return 0;
 }
 
@@ -344,6 +355,7 @@ static int EntryFolder(int base, const char* dir, const char* name, char* work, 
 // ---------------------------------------------------------------------------
 // Keys other software shares
 
+#ifndef SWEEPKIT_RULES_COMPACT
 struct SharedKey {
   const char* path;
   const char* reason;
@@ -468,13 +480,19 @@ static const char* MatchTable(const SharedKey* table, unsigned count, const Part
 
 #define TABLE(t) t, (unsigned)(sizeof(t) / sizeof(t[0]))
 
+#endif
+
 // The reason the key is shared, or null when it is not on the list.
 static const char* SharedKeyReason(unsigned root, const char* path) {
   Parts parts;
   Split(path, Length(path), &parts);
   if (parts.overflow) return 0;
   unsigned first = 0;
+#ifdef SWEEPKIT_RULES_COMPACT
+  if (root == ROOT_HKCR) return 0;
+#else
   if (root == ROOT_HKCR) return MatchTable(TABLE(kSharedClassKeys), &parts, 0);
+#endif
   if (root == ROOT_HKU) {
     if (parts.count == 1) return "a user's whole part of the registry (.DEFAULT: that of new users)";
     first = 1;
@@ -484,12 +502,16 @@ static const char* SharedKeyReason(unsigned root, const char* path) {
     return 0;
   }
   if (parts.count - first == 1) return "a first-level key: other software keeps its data below it";
+#ifdef SWEEPKIT_RULES_COMPACT
+  return 0;
+#else
   const char* reason = MatchTable(TABLE(kSharedKeys), &parts, first);
   if (reason) return reason;
   // Software\Classes holds the class root's own keys.
   if (PartIs(&parts, first, "Software") && PartIs(&parts, first + 1, "Classes"))
     return MatchTable(TABLE(kSharedClassKeys), &parts, first + 2);
   return 0;
+#endif
 }
 
 // ---------------------------------------------------------------------------
@@ -541,6 +563,7 @@ static void CheckName(Checker* c, int list, unsigned i, const char* name) {
 // backslash.
 static int ConstantRestOk(const char* rest) { return rest[0] == 0 || rest[0] == '\\'; }
 
+#ifndef SWEEPKIT_RULES_COMPACT
 // Another entry's folder equals `folder` or lies below it.
 static int FolderInUse(Checker* c, unsigned self, const Folder* folder) {
   const RuleInput* in = c->input;
@@ -560,6 +583,7 @@ static int FolderInUse(Checker* c, unsigned self, const Folder* folder) {
   }
   return 0;
 }
+#endif
 
 static void CheckFile(Checker* c, unsigned i) {
   const RuleFile* e = &c->input->files[i];
@@ -599,11 +623,16 @@ static void CheckFile(Checker* c, unsigned i) {
     else if (system)
       Report(c, RULE_ERROR, 1, e->force, L, i, "dir", "is a directory entry for a folder the system owns",
              system);
+#ifndef SWEEPKIT_RULES_COMPACT
     else if (!FolderInUse(c, i, &folder))
       Report(c, RULE_WARNING, 0, 0, L, i, "dir",
              "is a directory entry for a folder no other entry uses", 0);
+#endif
     return;
   }
+  // Risky but plausible entries: the packers warn, the finisher has no one
+  // to warn and only refuses.
+#ifndef SWEEPKIT_RULES_COMPACT
   if (system && !SweepSpares(id))
     Report(c, RULE_WARNING, 0, 0, L, i, "dir",
            "puts a file directly in a folder the system owns, which the directory sweep removes when "
@@ -614,6 +643,7 @@ static void CheckFile(Checker* c, unsigned i) {
            "marks a file shared that is not in the system folder; shared counts belong to system files", 0);
   if ((e->flags & FILE_FONT_FLAG) && id != FOLDER_FONTS)
     Report(c, RULE_WARNING, 0, 0, L, i, "dir", "marks a file as a font that is not in the Fonts folder", 0);
+#endif
 }
 
 static void CheckShortcut(Checker* c, unsigned i) {
