@@ -6,6 +6,14 @@
 // rules are byte-wise with A-Z folding, as the stub's own.
 #pragma once
 
+// SWEEPKIT_RULES_COMPACT builds the finisher's smaller set: folders known by
+// the machine's own paths only, first-level keys only, refusals only. Its
+// functions carry other names, so one host program can hold both sets.
+#ifdef SWEEPKIT_RULES_COMPACT
+#define CheckRules CheckRulesCompact
+#define RuleListName RuleListNameCompact
+#endif
+
 // Lists, numbered as the template's force records number them.
 enum { RULE_FILES = 1, RULE_SHORTCUTS = 2, RULE_KEYS = 3 };
 
