@@ -1,6 +1,7 @@
 #include "tools/plan.h"
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "platform/host/sim.h"
 #include "removal/removal.h"
 #include "tools/writer/codepage.h"
+#include "tools/writer/constants.h"
+#include "tools/writer/template.h"
 #include "ui/ui.h"
 #include "uninstall_info/uninstall_info.h"
 
@@ -114,15 +117,20 @@ bool CanCreateKey(const std::string& path) {
   return !path.empty() && path[0] != '\\' && path.find("\\\\") == std::string::npos;
 }
 
+// A folder of the simulated machine in code page bytes, "" when it has none.
+std::string FolderValue(const PlanFolder& f, const PlanOptions& options) {
+  auto given = options.folders.find(f.name);
+  std::string value = given != options.folders.end()
+                          ? Convert(given->second, options.codepage, std::string("--set ") + f.name)
+                          : std::string(f.value);
+  return TrimBackslash(value);
+}
+
 void SetUpMachine(const Bytes& file, uint32_t dataOffset, const std::string& fileName,
                   const PlanOptions& options, Machine* m) {
   SimReset();
   for (const PlanFolder& f : kPlanFolders) {
-    auto given = options.folders.find(f.name);
-    std::string value = given != options.folders.end()
-                            ? Convert(given->second, options.codepage, std::string("--set ") + f.name)
-                            : std::string(f.value);
-    value = TrimBackslash(value);
+    std::string value = FolderValue(f, options);
     if (value.empty()) continue;
     std::string name = f.name;
     if (name == "win")
@@ -363,6 +371,116 @@ void PrintKeys(const std::vector<std::string>& log, const Printer& p) {
 }
 
 }  // namespace
+
+bool IsTemplateFile(const Bytes& file) {
+  uint32_t offset = 0, size = 0;
+  return file.size() <= 0xFFFFFFFFu &&
+         FindTemplateBlock(file.data(), uint32_t(file.size()), &offset, &size) != READ_NO_TRAILER;
+}
+
+int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOptions& given,
+                      const PlanValues& named) {
+  uint32_t offset = 0, size = 0;
+  int status = FindTemplateBlock(file.data(), uint32_t(file.size()), &offset, &size);
+  TemplateContents t = TemplateContents();
+  ReadProblem problem;
+  // Count, then read into arrays of that size.
+  if (status == READ_OK) status = ReadTemplateBlock(file.data() + offset, size, &t, &problem);
+  std::vector<BlockText> strings(t.data.stringCount);
+  std::vector<BlockFile> files(t.data.fileCount);
+  std::vector<BlockShortcut> shortcuts(t.data.shortcutCount);
+  std::vector<BlockKey> keys(t.data.keyCount);
+  std::vector<BlockForced> forced(t.forcedCount);
+  if (status == READ_OK) {
+    t.data = BlockData{strings.data(), uint32_t(strings.size()), files.data(), uint32_t(files.size()),
+                       shortcuts.data(), uint32_t(shortcuts.size()), keys.data(), uint32_t(keys.size()), 0};
+    t.forced = forced.data();
+    t.forcedCount = uint32_t(forced.size());
+    status = ReadTemplateBlock(file.data() + offset, size, &t, &problem);
+  }
+  if (status != READ_OK) throw PackError(label + ": damaged template: " + ReadReason(status));
+
+  // The simulated machine's ANSI code page is the template's: its bytes
+  // need no conversion.
+  PlanOptions options = given;
+  options.codepage = t.header.codepage;
+  auto text = [](const BlockText& b) { return std::string(b.bytes, b.length); };
+  UninstallData data;
+  data.keyChunks = t.data.keysAppended ? KeyChunks::Appended : KeyChunks::List;
+  for (const BlockText& b : strings) data.strings.push_back(text(b));
+  for (const BlockFile& f : files) {
+    FileEntry e;
+    e.dir = text(f.dir);
+    e.name = text(f.name);
+    e.flags = f.flags;
+    data.files.push_back(e);
+  }
+  for (const BlockShortcut& sc : shortcuts) {
+    ShortcutEntry e;
+    e.dir = text(sc.dir);
+    e.name = text(sc.name);
+    data.shortcuts.push_back(e);
+  }
+  for (const BlockKey& k : keys) {
+    KeyEntry e;
+    e.root = k.root;
+    e.path = text(k.path);
+    data.keys.push_back(e);
+  }
+  for (const BlockForced& f : forced) {
+    if (f.list == LIST_FILES) data.files[f.index].force = true;
+    if (f.list == LIST_SHORTCUTS) data.shortcuts[f.index].force = true;
+    if (f.list == LIST_KEYS) data.keys[f.index].force = true;
+  }
+
+  // The constants as the finisher finds them: the machine's folders (an
+  // all-users folder it lacks is the per-user one), {app} the folder the
+  // uninstaller is written to, named values from --set.
+  ConstantValues values;
+  std::vector<std::string> folders(CONST_BUILTIN_COUNT + 1);
+  for (const PlanFolder& f : kPlanFolders) {
+    int id = BuiltinConstantId(f.name, uint32_t(std::strlen(f.name)));
+    folders[id] = FolderValue(f, options);
+  }
+  const int fallback[][2] = {{CONST_COMMONDESKTOP, CONST_DESKTOP},
+                             {CONST_COMMONPROGRAMS, CONST_PROGRAMS},
+                             {CONST_COMMONSTARTMENU, CONST_STARTMENU}};
+  for (const auto& f : fallback)
+    if (folders[f[0]].empty()) folders[f[0]] = folders[f[1]];
+  folders[CONST_APP] = TrimBackslash(Convert(options.installDir, options.codepage, "--install-dir"));
+  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id)
+    if (!folders[id].empty()) values[ConstantNames[id]] = folders[id];
+  for (const auto& v : named) values[v.first] = Convert(v.second, options.codepage, "--set " + v.first);
+
+  std::vector<Issue> issues;
+  UninstallData finished = ResolveData(data, values, &issues);
+  bool refused = false;
+  for (const Issue& issue : issues) {
+    std::fprintf(stderr, "sweepkit: %s\n", issue.message.c_str());
+    refused = true;
+  }
+  if (refused) return 1;
+  for (const Issue& issue : ValidateData(finished)) {
+    std::fprintf(stderr, "sweepkit: %s%s\n", issue.error ? "" : "warning: ", issue.message.c_str());
+    refused = refused || issue.error;
+  }
+  // The authoring rules with this machine's folders, as the finisher
+  // applies them (refusals only: it warns of nothing else).
+  for (const Issue& issue : CheckAuthoring(finished, false, folders)) {
+    if (!issue.error && issue.message.find("\"force\": true") == std::string::npos) continue;
+    std::fprintf(stderr, "sweepkit: finished on this machine: %s%s\n", issue.error ? "" : "warning: ",
+                 issue.message.c_str());
+    refused = true;
+  }
+  if (refused) return 1;
+
+  std::printf("template finished as sweepkit-finish would on the machine below\n");
+  Bytes stub(file.begin(), file.begin() + offset);
+  std::string name = label.substr(label.find_last_of("/\\") + 1);
+  size_t dot = name.rfind('.');
+  name = (dot == std::string::npos ? name : name.substr(0, dot)) + ".exe";
+  return PrintPlan(name, PackStub(stub, BuildBlock(finished)), options);
+}
 
 bool IsPlanFolder(const std::string& name) {
   for (const PlanFolder& f : kPlanFolders)

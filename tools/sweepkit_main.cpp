@@ -426,13 +426,13 @@ int main(int argc, char** argv) {
   CLI::App* plan = app.add_subcommand(
       "plan", "List in order what an uninstaller would remove, by running the stub's own logic on a "
               "simulated machine where every listed item exists");
-  plan->add_option("file", planFile, "A packed uninstaller")->required();
+  plan->add_option("file", planFile, "A packed uninstaller or a template")->required();
   plan->add_option("--install-dir", planOptions.installDir,
                    "The folder the uninstaller sits in (default C:\\Program Files\\App)");
   plan->add_option("--set", sets,
                    "A folder of the simulated machine, NAME=VALUE: win, sys, fonts, desktop, "
                    "commondesktop, programs, commonprograms, startmenu, commonstartmenu, pf, cf "
-                   "(an empty VALUE: the machine has no such folder)");
+                   "(an empty VALUE: the machine has no such folder), or a template's named value");
   plan->add_option("--codepage", planOptions.codepage, "Code page of the paths (default 1252)");
   CLI::App* inspect = app.add_subcommand("inspect", "Show the uninstall data a file carries");
   inspect->add_option("file", file, "A packed uninstaller")->required();
@@ -452,17 +452,25 @@ int main(int argc, char** argv) {
     if (pack->parsed()) return Pack(stub, manifest, out, asTemplate, settings, werror);
     if (plan->parsed()) {
       CheckCodepage(planOptions.codepage);
+      PlanValues named;
       for (const std::string& set : sets) {
-        size_t eq = set.find('=');
-        std::string name = set.substr(0, eq);
-        if (eq == std::string::npos || !IsPlanFolder(name)) {
+        std::string name, value;
+        if (!ParseSetting(set, &name, &value) || name == "app") {
           std::cerr << "sweepkit: --set " << set << ": expected NAME=VALUE with a folder name "
-                    << "(win, sys, fonts, desktop, ...)\n";
+                    << "(win, sys, fonts, desktop, ...) or a template's named value "
+                    << "({app} is --install-dir)\n";
           return 2;
         }
-        planOptions.folders[name] = set.substr(eq + 1);
+        (IsPlanFolder(name) ? planOptions.folders : named)[name] = value;
       }
-      return PrintPlan(planFile, ReadFile(planFile, "file"), planOptions);
+      Bytes planBytes = ReadFile(planFile, "file");
+      if (IsTemplateFile(planBytes)) return PrintTemplatePlan(planFile, planBytes, planOptions, named);
+      if (!named.empty()) {
+        std::cerr << "sweepkit: --set " << named.begin()->first
+                  << ": not a folder, and a finished uninstaller has no named values\n";
+        return 2;
+      }
+      return PrintPlan(planFile, planBytes, planOptions);
     }
     return Inspect(file, codepage, codepageOption->count() > 0);
   } catch (const PackError& e) {
