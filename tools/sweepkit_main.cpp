@@ -325,7 +325,17 @@ int InspectTemplate(const std::string& path, const Bytes& file) {
 
   bool bad = dataOffset != 0;
   if (bad) std::cerr << "sweepkit: damaged template: its stub carries a dataOffset\n";
-  return Report(CheckTemplate(d)) || bad ? 1 : 0;
+  bad = Report(CheckTemplate(d)) || bad;
+  // The authoring rules as pack --template applied them, as warnings.
+  for (const BlockForced& f : forced) {
+    if (f.list == LIST_FILES) d.files[f.index].force = true;
+    if (f.list == LIST_SHORTCUTS) d.shortcuts[f.index].force = true;
+    if (f.list == LIST_KEYS) d.keys[f.index].force = true;
+  }
+  std::vector<Issue> rules = CheckAuthoring(d, false);
+  for (Issue& issue : rules) issue.error = false;
+  Report(rules);
+  return bad ? 1 : 0;
 }
 
 int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
