@@ -284,6 +284,45 @@ static int SameAsKnown(const Folder* folder, const char* knownPath) {
   return 1;
 }
 
+static unsigned TrimmedLength(const char* s, unsigned n) {
+  while (n > 0 && s[n - 1] == '\\') n--;
+  return n;
+}
+
+// Folders Windows keeps inside the folders above, where a user's choice (an
+// installation folder, a Start menu group) can land: known by the constant
+// of the folder they are in or by this machine's path of it, in every
+// build.
+static const struct {
+  unsigned char in;
+  const char* name;
+} kKeptFolders[] = {
+    {FOLDER_PROGRAMS, "StartUp"},       {FOLDER_COMMONPROGRAMS, "StartUp"},
+    {FOLDER_PROGRAMS, "Accessories"},   {FOLDER_COMMONPROGRAMS, "Accessories"},
+    {FOLDER_PROGRAMS, "Administrative Tools"}, {FOLDER_COMMONPROGRAMS, "Administrative Tools"},
+    {FOLDER_WIN, "TEMP"},    {FOLDER_WIN, "SYSTEM"},   {FOLDER_WIN, "SYSTEM32"},
+    {FOLDER_WIN, "INF"},     {FOLDER_WIN, "HELP"},     {FOLDER_WIN, "COMMAND"},
+    {FOLDER_WIN, "Profiles"}, {FOLDER_WIN, "All Users"},
+};
+
+static const char* KeptFolderName(const Folder* folder, const RuleFolders* known) {
+  unsigned cut = folder->length;
+  while (cut > 0 && folder->text[cut - 1] != '\\') cut--;
+  if (cut == 0) return 0;  // no parent written
+  const char* last = folder->text + cut;
+  unsigned lastLength = folder->length - cut;
+  Folder parent = {folder->base, folder->text, TrimmedLength(folder->text, cut)};
+  for (unsigned i = 0; i < sizeof(kKeptFolders) / sizeof(kKeptFolders[0]); i++) {
+    const char* name = kKeptFolders[i].name;
+    int in = kKeptFolders[i].in;
+    if (!SameFolded(last, lastLength, name, Length(name))) continue;
+    if ((parent.base == in && parent.length == 0) ||
+        (parent.base == FOLDER_NONE && known && known->path[in] && SameAsKnown(&parent, known->path[in])))
+      return "a folder Windows keeps";
+  }
+  return 0;
+}
+
 // The system folder `folder` is, with the FOLDER_ id when it has one; null
 // when it is none the rules know.
 static const char* SystemFolderName(const Folder* folder, const RuleFolders* known, int* id) {
@@ -300,6 +339,8 @@ static const char* SystemFolderName(const Folder* folder, const RuleFolders* kno
         return kFolderNames[f];
       }
   }
+  const char* kept = KeptFolderName(folder, known);
+  if (kept) return kept;
 #ifndef SWEEPKIT_RULES_COMPACT
   Parts parts;
   Split(folder->text, folder->length, &parts);
@@ -317,10 +358,6 @@ static const char* SystemFolderName(const Folder* folder, const RuleFolders* kno
   return 0;
 }
 
-static unsigned TrimmedLength(const char* s, unsigned n) {
-  while (n > 0 && s[n - 1] == '\\') n--;
-  return n;
-}
 
 static int IsDriveRoot(const Folder* folder) {
   if (folder->base != FOLDER_NONE) return 0;
