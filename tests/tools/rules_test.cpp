@@ -162,17 +162,18 @@ sweepkit::Bytes FinishableStub() {
 
 // The finisher on the simulated machine, finishing into
 // C:\Program Files\Vantor.
-Result FinishTemplate(const sweepkit::Bytes& skt, const std::vector<std::string>& sets) {
+Result FinishTemplate(const sweepkit::Bytes& skt, const std::vector<std::string>& sets,
+                      const std::string& out = "C:\\Program Files\\Vantor\\uninst.exe") {
   Result r;
   SetUpMachine();
   SimAddFile("C:\\setup\\app.skt", std::string(skt.begin(), skt.end()));
-  std::string line = "sweepkit-finish C:\\setup\\app.skt \"C:\\Program Files\\Vantor\\uninst.exe\"";
+  std::string line = "sweepkit-finish C:\\setup\\app.skt \"" + out + "\"";
   for (const std::string& set : sets)
     line += set.find(' ') == std::string::npos ? " --set " + set : " --set \"" + set + "\"";
   SimSetCommandLine(line);
   r.code = RunFinisher();
   r.err = SimConsoleText(STD_ERROR_HANDLE);
-  r.wrote = SimExists("C:\\Program Files\\Vantor\\uninst.exe");
+  r.wrote = SimExists(out) && SimFileBytes(out) != std::string(skt.begin(), skt.end());
   return r;
 }
 
@@ -307,6 +308,15 @@ TEST_F(Rules, OutputThatIsTheStubIsRefused) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << out;
   }
   EXPECT_EQ(ReadFile(dir_ + "/stub.exe"), before);
+
+  // The finisher's OUT may not be the template (named in another letter
+  // case here): refused, the template left as it was.
+  sweepkit::Manifest m = sweepkit::ParseManifest(Manifest({{"files", {F(".", "a")}}}).dump());
+  Result r = FinishTemplate(sweepkit::PackTemplate(FinishableStub(), sweepkit::BuildTemplate(m.data, 1252, {})),
+                            {}, "c:\\SETUP\\App.skt");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_FALSE(r.wrote) << "the template was overwritten";
+  EXPECT_NE(r.err.find("is the template itself"), std::string::npos) << r.err;
 }
 
 // What only the installing machine knows: a named value that makes an entry
