@@ -21,7 +21,7 @@ stub: bootstrap
 	@cmake -S . -B $(STUB) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i686-mingw.cmake >/dev/null
 	@cmake --build $(STUB) -j $(JOBS)
-	@mkdir -p dist && cp $(STUB)/platform/win32/sweepkit-stub.exe dist/sweepkit-stub.exe
+	@mkdir -p dist && cp $(STUB)/platform/win32/sweepkit-stub.exe $(STUB)/platform/win32/sweepkit-finish.exe dist/
 
 host: bootstrap
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
