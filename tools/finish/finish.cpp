@@ -273,12 +273,12 @@ static int Finish(void) {
     return Usage("not a file path", Args.outPath), EXIT_USAGE;
   if (Args.mergePath && !SplitFullPath(Args.mergePath, OldFull, OldFolder))
     return Usage("not a file path", Args.mergePath), EXIT_USAGE;
-  // Putting the uninstaller in place of the template would lose the
-  // template.
-  if (SplitFullPath(Args.templatePath, TemplateFull, TemplateFolder) && FoldedEqual(TemplateFull, OutFull))
-    return Refuse(Args.outPath, "is the template itself"), EXIT_REFUSED;
 
   if (!ReadTemplate()) return EXIT_REFUSED;
+  // Putting the uninstaller in place of the template would lose the
+  // template.
+  if (SplitFullPath(Args.templatePath, TemplateFull, TemplateFolder) > 0 && FoldedEqual(TemplateFull, OutFull))
+    return Refuse(Args.outPath, "is the template itself"), EXIT_REFUSED;
 
   // OLD is read whole, and its file closed, before anything is written: it
   // is often OUT itself.
