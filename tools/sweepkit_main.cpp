@@ -1,9 +1,11 @@
 // sweepkit: packs an application's uninstall data into a copy of the stub,
 // and shows what a packed file carries.
 //
-//   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe [--set NAME=VALUE]...
-//   sweepkit pack --stub STUB --manifest APP.json --template --out APP.skt
+//   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe [--set NAME=VALUE]... [--werror]
+//   sweepkit pack --stub STUB --manifest APP.json --template --out APP.skt [--werror]
 //   sweepkit inspect FILE [--codepage N]
+//   sweepkit plan FILE [--install-dir DIR] [--set NAME=VALUE]... [--codepage N]
+//   sweepkit --version
 //
 // Exit codes: 0 done, 1 refused or damaged (message on stderr), 2 usage.
 
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +24,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/plan.h"
 #include "tools/writer/block_reader.h"
 #include "tools/writer/codepage.h"
 #include "tools/writer/constants.h"
@@ -72,7 +76,25 @@ void WriteFileAtomically(const std::string& path, const Bytes& data) {
   }
 }
 
-// Prints the issues; true when one of them refuses.
+// The same file (also through another name or a link).
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Where an issue's entry stands in the manifest: texts and the manifest as
+// a whole first, then files, shortcuts and keys by number.
+std::pair<int, unsigned long> EntryOrder(const std::string& message) {
+  static const char* const lists[] = {"files[", "shortcuts[", "keys["};
+  for (int i = 0; i < 3; ++i) {
+    size_t n = std::strlen(lists[i]);
+    if (message.compare(0, n, lists[i]) == 0) return {i + 1, std::strtoul(message.c_str() + n, nullptr, 10)};
+  }
+  return {message.compare(0, 5, "keys:") == 0 ? 4 : 0, 0};
+}
+
+// Prints the issues; true when any is an error.
 bool Report(const std::vector<Issue>& issues) {
   bool refused = false;
   for (const Issue& issue : issues) {
@@ -95,10 +117,39 @@ bool HasConstants(const UninstallData& d) {
   return false;
 }
 
+// Prints the issues in manifest order; true when one of them refuses.
+bool ReportSorted(std::vector<Issue> issues) {
+  std::stable_sort(issues.begin(), issues.end(), [](const Issue& a, const Issue& b) {
+    return EntryOrder(a.message) < EntryOrder(b.message);
+  });
+  return Report(issues);
+}
+
+// After a failed resolution an entry still holds constant tokens; it is
+// left out of the later checks, which would only misread the tokens.
+void SetAsideUnresolved(UninstallData* data) {
+  auto held = [](const std::string& s) { return s.find('\0') != std::string::npos; };
+  for (std::string& s : data->strings)
+    if (held(s)) s.clear();
+  for (FileEntry& f : data->files)
+    if (held(f.dir) || held(f.name)) f.broken = true;
+  for (ShortcutEntry& s : data->shortcuts)
+    if (held(s.dir) || held(s.name)) s.broken = true;
+  for (KeyEntry& k : data->keys)
+    if (held(k.path)) k.broken = true;
+}
+
 int PackTemplateFile(const Manifest& manifest, const std::string& stubPath,
-                     const std::string& outPath) {
-  if (Report(CheckTemplate(manifest.data))) {
-    if (HasConstants(manifest.data))
+                     const std::string& outPath, std::vector<Issue> issues, bool werror) {
+  // The rules judge each entry by the folder constant it starts with; the
+  // finisher judges it again once the folders are known.
+  std::vector<Issue> limits = CheckTemplate(manifest.data);
+  bool limitRefused = false;
+  for (const Issue& issue : limits) limitRefused = limitRefused || issue.error;
+  issues.insert(issues.end(), limits.begin(), limits.end());
+  for (Issue& issue : CheckAuthoring(manifest.data, werror)) issues.push_back(issue);
+  if (ReportSorted(issues)) {
+    if (limitRefused && HasConstants(manifest.data))
       std::cerr << "sweepkit: (a template is checked with every folder constant as \"C:\\\" and "
                    "every named value empty)\n";
     return 1;
@@ -112,10 +163,19 @@ int PackTemplateFile(const Manifest& manifest, const std::string& stubPath,
 }
 
 int Pack(const std::string& stubPath, const std::string& manifestPath, const std::string& outPath,
-         bool asTemplate, const std::vector<std::string>& settings) {
+         bool asTemplate, const std::vector<std::string>& settings, bool werror) {
+  if (SameFile(outPath, stubPath)) throw PackError("--out " + outPath + " is the stub itself");
+  if (SameFile(outPath, manifestPath))
+    throw PackError("--out " + outPath + " is the manifest itself");
   Bytes manifestBytes = ReadFile(manifestPath, "manifest");
-  Manifest manifest = ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()));
-  if (asTemplate) return PackTemplateFile(manifest, stubPath, outPath);
+  std::vector<std::string> problems;
+  Manifest manifest =
+      ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()), &problems);
+
+  // Every problem of the manifest in one run.
+  std::vector<Issue> issues;
+  for (const std::string& p : problems) issues.push_back({true, p});
+  if (asTemplate) return PackTemplateFile(manifest, stubPath, outPath, issues, werror);
 
   ConstantValues values;
   for (const std::string& setting : settings) {
@@ -125,9 +185,17 @@ int Pack(const std::string& stubPath, const std::string& manifestPath, const std
       throw PackError("--set " + name + ": the value cannot be represented in code page " +
                       std::to_string(manifest.codepage));
   }
-  std::vector<Issue> issues;
   UninstallData data = ResolveData(manifest.data, values, &issues);
-  if (Report(issues) || Report(ValidateData(data))) return 1;
+  SetAsideUnresolved(&data);
+  for (Issue& issue : ValidateData(data)) issues.push_back(issue);
+  // Folders given with --set are known by their paths as well.
+  std::vector<std::string> folders(CONST_BUILTIN_COUNT + 1);
+  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) {
+    auto it = values.find(ConstantNames[id]);
+    if (it != values.end()) folders[id] = it->second;
+  }
+  for (Issue& issue : CheckAuthoring(data, werror, folders)) issues.push_back(issue);
+  if (ReportSorted(issues)) return 1;
 
   Bytes block = BuildBlock(data);
   Bytes stub = ReadFile(stubPath, "stub");
@@ -257,10 +325,20 @@ int InspectTemplate(const std::string& path, const Bytes& file) {
 
   bool bad = dataOffset != 0;
   if (bad) std::cerr << "sweepkit: damaged template: its stub carries a dataOffset\n";
-  return Report(CheckTemplate(d)) || bad ? 1 : 0;
+  bad = Report(CheckTemplate(d)) || bad;
+  // The authoring rules as pack --template applied them, as warnings.
+  for (const BlockForced& f : forced) {
+    if (f.list == LIST_FILES) d.files[f.index].force = true;
+    if (f.list == LIST_SHORTCUTS) d.shortcuts[f.index].force = true;
+    if (f.list == LIST_KEYS) d.keys[f.index].force = true;
+  }
+  std::vector<Issue> rules = CheckAuthoring(d, false);
+  for (Issue& issue : rules) issue.error = false;
+  Report(rules);
+  return bad ? 1 : 0;
 }
 
-int Inspect(const std::string& path, unsigned codepage) {
+int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
   CheckCodepage(codepage);
   Bytes file = ReadFile(path, "file");
   uint32_t templateOffset = 0, templateSize = 0;
@@ -268,6 +346,12 @@ int Inspect(const std::string& path, unsigned codepage) {
       FindTemplateBlock(file.data(), uint32_t(file.size()), &templateOffset, &templateSize) !=
           READ_NO_TRAILER)
     return InspectTemplate(path, file);
+
+  // Finished data holds bytes only; which code page they were written in is
+  // not recorded (a template records it).
+  std::printf("texts shown as code page %u (%s); the data does not record its code page: pass "
+              "--codepage N with the manifest's \"codepage\"\n",
+              codepage, codepageGiven ? "--codepage" : "the default");
 
   size_t locator = FindLocator(file);
   uint32_t offset = GetU32(&file[locator + DATA_LOCATOR_SIGNATURE_SIZE]);
@@ -309,6 +393,10 @@ int Inspect(const std::string& path, unsigned codepage) {
     UninstallData check = d;
     check.keyChunks = KeyChunks::List;
     bad = Report(ValidateData(check)) || bad;
+    // Whether an entry was forced is not recorded: the safety rules warn.
+    std::vector<Issue> rules = CheckAuthoring(check, false);
+    for (Issue& issue : rules) issue.error = false;
+    Report(rules);
   }
   return bad ? 1 : 0;
 }
@@ -318,6 +406,7 @@ int Inspect(const std::string& path, unsigned codepage) {
 int main(int argc, char** argv) {
   CLI::App app{"sweepkit: pack uninstall data into the stub, or inspect a packed file"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("sweepkit ") + SWEEPKIT_VERSION);
 
   std::string stub, manifest, out, file;
   std::vector<std::string> settings;
@@ -339,9 +428,26 @@ int main(int argc, char** argv) {
       });
   // A template keeps its constants for the finisher.
   templateFlag->excludes(setOption);
+  bool werror = false;
+  pack->add_flag("--werror", werror, "Refuse the manifest on warnings too");
+  PlanOptions planOptions;
+  std::string planFile;
+  std::vector<std::string> sets;
+  CLI::App* plan = app.add_subcommand(
+      "plan", "List in order what an uninstaller would remove, by running the stub's own logic on a "
+              "simulated machine where every listed item exists");
+  plan->add_option("file", planFile, "A packed uninstaller or a template")->required();
+  plan->add_option("--install-dir", planOptions.installDir,
+                   "The folder the uninstaller sits in (default C:\\Program Files\\App)");
+  plan->add_option("--set", sets,
+                   "A folder of the simulated machine, NAME=VALUE: win, sys, fonts, desktop, "
+                   "commondesktop, programs, commonprograms, startmenu, commonstartmenu, pf, cf "
+                   "(an empty VALUE: the machine has no such folder), or a template's named value");
+  plan->add_option("--codepage", planOptions.codepage, "Code page of the paths (default 1252)");
   CLI::App* inspect = app.add_subcommand("inspect", "Show the uninstall data a file carries");
   inspect->add_option("file", file, "A packed uninstaller")->required();
-  inspect->add_option("--codepage", codepage, "Code page of the texts (default 1252)");
+  CLI::Option* codepageOption =
+      inspect->add_option("--codepage", codepage, "Code page of the texts (default 1252; the data does not record it)");
 
   try {
     app.parse(argc, argv);
@@ -353,8 +459,30 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (pack->parsed()) return Pack(stub, manifest, out, asTemplate, settings);
-    return Inspect(file, codepage);
+    if (pack->parsed()) return Pack(stub, manifest, out, asTemplate, settings, werror);
+    if (plan->parsed()) {
+      CheckCodepage(planOptions.codepage);
+      PlanValues named;
+      for (const std::string& set : sets) {
+        std::string name, value;
+        if (!ParseSetting(set, &name, &value) || name == "app") {
+          std::cerr << "sweepkit: --set " << set << ": expected NAME=VALUE with a folder name "
+                    << "(win, sys, fonts, desktop, ...) or a template's named value "
+                    << "({app} is --install-dir)\n";
+          return 2;
+        }
+        (IsPlanFolder(name) ? planOptions.folders : named)[name] = value;
+      }
+      Bytes planBytes = ReadFile(planFile, "file");
+      if (IsTemplateFile(planBytes)) return PrintTemplatePlan(planFile, planBytes, planOptions, named);
+      if (!named.empty()) {
+        std::cerr << "sweepkit: --set " << named.begin()->first
+                  << ": not a folder, and a finished uninstaller has no named values\n";
+        return 2;
+      }
+      return PrintPlan(planFile, planBytes, planOptions);
+    }
+    return Inspect(file, codepage, codepageOption->count() > 0);
   } catch (const PackError& e) {
     std::cout.flush();
     std::cerr << "sweepkit: " << e.what() << "\n";

@@ -22,6 +22,9 @@ void SimReset();
 const std::vector<std::string>& SimCalls();
 std::vector<std::string> SimCallNames();
 void SimClearCalls();
+// Called as each simulated call begins, before it is logged: the state then
+// is what the previous call left. The observer must make no simulated call.
+void SimObserveCalls(void (*observer)(void* context), void* context);
 int SimCallCount(const char* name);
 
 // Failure injection. The nth call of `name` made after this rule was set

@@ -31,6 +31,8 @@ struct RuntimeState {
   int failFirst = 0;
   int failCount = 0;
   std::set<void*> blocks;
+  void (*observer)(void*) = nullptr;
+  void* observerContext = nullptr;
   // Platform.
   DWORD platformId = VER_PLATFORM_WIN32_NT;
   DWORD major = 5;
@@ -48,6 +50,7 @@ const uint32_t kLargestAllocation = 256u * 1024 * 1024;
 
 bool Enter(const char* name, const std::string& args) {
   RuntimeState& s = State();
+  if (s.observer) s.observer(s.observerContext);
   s.calls.push_back(std::string(name) + "(" + args + ")");
   if (s.callLimit && s.calls.size() > s.callLimit) Fatal("runaway: more calls than the limit");
   bool fail = false;
@@ -128,6 +131,11 @@ void SimReset() {
 }
 
 const std::vector<std::string>& SimCalls() { return State().calls; }
+
+void SimObserveCalls(void (*observer)(void* context), void* context) {
+  State().observer = observer;
+  State().observerContext = context;
+}
 
 std::vector<std::string> SimCallNames() {
   std::vector<std::string> names;

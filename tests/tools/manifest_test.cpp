@@ -41,7 +41,7 @@ TEST(Manifest, ReadsEntriesWithTheirDefaults) {
   EXPECT_EQ(parsed.data.keyChunks, KeyChunks::List);
   ASSERT_EQ(parsed.data.files.size(), 3u);
   EXPECT_EQ(parsed.data.files[0].flags, FILE_SHARED | FILE_SELFREG);
-  EXPECT_EQ(parsed.data.files[1].name, "") << "a missing name is a directory entry";
+  EXPECT_FALSE(parsed.data.files[1].hasName) << "a missing name is no directory entry";
   EXPECT_EQ(parsed.data.files[1].flags, 0);
   EXPECT_EQ(parsed.data.files[2].flags, FILE_FONT);
   ASSERT_EQ(parsed.data.keys.size(), 3u);

@@ -232,6 +232,8 @@ static char OutFull[PATH_BUFFER_SIZE];
 static char OutFolder[PATH_BUFFER_SIZE];
 static char OldFull[PATH_BUFFER_SIZE];
 static char OldFolder[PATH_BUFFER_SIZE];
+static char TemplateFull[PATH_BUFFER_SIZE];
+static char TemplateFolder[PATH_BUFFER_SIZE];
 
 static int FoldedEqual(const char* a, const char* b) {
   for (;; a++, b++) {
@@ -274,6 +276,10 @@ static int Finish(void) {
   if (!split) return Usage("not a file path", path), EXIT_USAGE;
 
   if (!ReadTemplate()) return EXIT_REFUSED;
+  // Putting the uninstaller in place of the template would lose the
+  // template.
+  if (SplitFullPath(Args.templatePath, TemplateFull, TemplateFolder) > 0 && FoldedEqual(TemplateFull, OutFull))
+    return Refuse(Args.outPath, "is the template itself"), EXIT_REFUSED;
 
   // OLD is read whole, and its file closed, before anything is written: it
   // is often OUT itself.
@@ -285,7 +291,8 @@ static int Finish(void) {
   ResolveInput input = {&Template.contents, OutFolder, Args.named, Args.namedCount};
   BlockData finished;
   if (!ResolveTemplate(&input, &finished) || !CheckLimits(&finished)) return EXIT_REFUSED;
-  if (!CheckSafety(&finished, Template.contents.forced, Template.contents.forcedCount))
+  if (!CheckSafety(&finished, Template.contents.forced, Template.contents.forcedCount,
+                   MachineConstants(), OutFolder))
     return EXIT_REFUSED;
 
   u32 kept = 0;

@@ -69,6 +69,10 @@ struct ResolveInput {
 // code page. On a refusal, prints it and returns 0.
 int ResolveTemplate(const ResolveInput* input, BlockData* finished);
 
+// The values ResolveTemplate found for the folder constants on this machine
+// ({app} included); a folder it does not have has null bytes.
+const ConstantTable* MachineConstants(void);
+
 // Prints the entry: strings.caption, files[2].dir, keys[0].path ...
 void PutEntry(int list, u32 index, const char* field);
 
@@ -83,10 +87,12 @@ int MergeOld(BlockData* finished, const char* outFolder, const BlockData* old,
              const char* oldFolder, u32* kept);
 
 // ---- Safety rules (safety.cpp) ---------------------------------------------
-// Rules that refuse resolved entries no application may remove (shared
-// registry keys, system folders). Forced entries only warn. Returns 0 after
-// printing a refusal.
-int CheckSafety(const BlockData* data, const BlockForced* forced, u32 forcedCount);
+// The authoring rules on the finished data, with this machine's folders and
+// the folder OUT is written to: entries that would remove the wrong thing
+// are refused (each named on standard error), risky ones warned about, and
+// forced entries' refusals only warn. Returns 0 after a refusal.
+int CheckSafety(const BlockData* data, const BlockForced* forced, u32 forcedCount,
+                const ConstantTable* folders, const char* appFolder);
 
 // ---- Output (output.cpp) ---------------------------------------------------
 // Writes image + block beside outPath, reads it back with the uninstaller's

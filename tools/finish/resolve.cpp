@@ -218,6 +218,8 @@ static int ResolveAll(const BlockData* in, BlockData* out) {
   return 1;
 }
 
+const ConstantTable* MachineConstants(void) { return &Resolver.table; }
+
 int ResolveTemplate(const ResolveInput* input, BlockData* finished) {
   const BlockData* in = &input->contents->data;
   MemZero(&Resolver, sizeof Resolver);

@@ -99,7 +99,34 @@ std::string RootName(uint32_t root) {
   return std::string();
 }
 
+namespace {
+
+// Runs one entry's parsing; a refusal is recorded and the entry kept as a
+// placeholder, so later entries are still checked and keep their numbers.
+template <typename Entry, typename Parse>
+void ParseEntry(std::vector<Entry>& list, std::vector<std::string>* problems, Parse parse) {
+  try {
+    list.push_back(parse());
+  } catch (const PackError& e) {
+    problems->push_back(e.what());
+    Entry broken;
+    broken.broken = true;
+    list.push_back(broken);
+  }
+}
+
+}  // namespace
+
 Manifest ParseManifest(const std::string& text) {
+  std::vector<std::string> problems;
+  Manifest m = ParseManifest(text, &problems);
+  if (problems.empty()) return m;
+  std::string all;
+  for (const std::string& p : problems) all += (all.empty() ? "" : "\n") + p;
+  throw PackError(all);
+}
+
+Manifest ParseManifest(const std::string& text, std::vector<std::string>* problems) {
   json root;
   try {
     root = json::parse(text);
@@ -139,41 +166,54 @@ Manifest ParseManifest(const std::string& text) {
   for (const char* name : kStringNames)
     if (!strings.contains(name)) missing += (missing.empty() ? "" : ", ") + std::string(name);
   if (!missing.empty()) Refuse("strings", "missing " + missing);
-  for (const char* name : kStringNames)
-    m.data.strings.push_back(conv.Text(strings[name], std::string("strings.") + name));
+  for (const char* name : kStringNames) {
+    try {
+      m.data.strings.push_back(conv.Text(strings[name], std::string("strings.") + name));
+    } catch (const PackError& e) {
+      problems->push_back(e.what());
+      m.data.strings.push_back(std::string());
+    }
+  }
 
   const json empty = json::array();
   const json& files = List(root, "files", empty);
   for (size_t i = 0; i < files.size(); ++i) {
     std::string entry = "files[" + std::to_string(i) + "]";
     const json& f = files[i];
-    RequireObject(f, entry, {"dir", "name", "shared", "font", "selfreg", "force"});
-    FileEntry e;
-    e.dir = conv.Member(f, "dir", entry, true);
-    e.name = conv.Member(f, "name", entry, false);
-    e.flags = uint8_t((Flag(f, "shared", entry) ? FILE_SHARED : 0) |
-                      (Flag(f, "font", entry) ? FILE_FONT : 0) |
-                      (Flag(f, "selfreg", entry) ? FILE_SELFREG : 0));
-    if (Flag(f, "force", entry)) m.forced.push_back(BlockForced{LIST_FILES, uint32_t(i)});
-    m.data.files.push_back(e);
+    ParseEntry(m.data.files, problems, [&] {
+      RequireObject(f, entry, {"dir", "name", "shared", "font", "selfreg", "force"});
+      FileEntry e;
+      e.dir = conv.Member(f, "dir", entry, true);
+      // Only an explicit empty name makes a directory entry.
+      e.hasName = f.contains("name");
+      e.name = conv.Member(f, "name", entry, false);
+      e.flags = uint8_t((Flag(f, "shared", entry) ? FILE_SHARED : 0) |
+                        (Flag(f, "font", entry) ? FILE_FONT : 0) |
+                        (Flag(f, "selfreg", entry) ? FILE_SELFREG : 0));
+      e.force = Flag(f, "force", entry);
+      return e;
+    });
   }
 
   const json& shortcuts = List(root, "shortcuts", empty);
   for (size_t i = 0; i < shortcuts.size(); ++i) {
     std::string entry = "shortcuts[" + std::to_string(i) + "]";
     const json& s = shortcuts[i];
-    RequireObject(s, entry, {"dir", "name", "force"});
-    ShortcutEntry e;
-    e.dir = conv.Member(s, "dir", entry, true);
-    e.name = conv.Member(s, "name", entry, true);
-    if (Flag(s, "force", entry)) m.forced.push_back(BlockForced{LIST_SHORTCUTS, uint32_t(i)});
-    m.data.shortcuts.push_back(e);
+    ParseEntry(m.data.shortcuts, problems, [&] {
+      RequireObject(s, entry, {"dir", "name", "force"});
+      ShortcutEntry e;
+      e.dir = conv.Member(s, "dir", entry, true);
+      e.name = conv.Member(s, "name", entry, true);
+      e.force = Flag(s, "force", entry);
+      return e;
+    });
   }
 
   const json& keys = List(root, "keys", empty);
   for (size_t i = 0; i < keys.size(); ++i) {
     std::string entry = "keys[" + std::to_string(i) + "]";
     const json& k = keys[i];
+    ParseEntry(m.data.keys, problems, [&] {
     RequireObject(k, entry, {"root", "path", "force"});
     KeyEntry e;
     if (!k.contains("root")) Refuse(entry, "missing root");
@@ -188,9 +228,18 @@ Manifest ParseManifest(const std::string& text) {
       Refuse(entry + ".root", "must be a root key name or a number up to 0xFFFFFFFF");
     }
     e.path = conv.Member(k, "path", entry, true);
-    if (Flag(k, "force", entry)) m.forced.push_back(BlockForced{LIST_KEYS, uint32_t(i)});
-    m.data.keys.push_back(e);
+    e.force = Flag(k, "force", entry);
+    return e;
+    });
   }
+
+  // The template keeps each forced entry as a record of its own.
+  for (size_t i = 0; i < m.data.files.size(); ++i)
+    if (m.data.files[i].force) m.forced.push_back(BlockForced{LIST_FILES, uint32_t(i)});
+  for (size_t i = 0; i < m.data.shortcuts.size(); ++i)
+    if (m.data.shortcuts[i].force) m.forced.push_back(BlockForced{LIST_SHORTCUTS, uint32_t(i)});
+  for (size_t i = 0; i < m.data.keys.size(); ++i)
+    if (m.data.keys[i].force) m.forced.push_back(BlockForced{LIST_KEYS, uint32_t(i)});
   return m;
 }
 

@@ -119,6 +119,7 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 
   for (size_t i = 0; i < data.files.size(); ++i) {
     const FileEntry& f = data.files[i];
+    if (f.broken) continue;
     std::string entry = "files[" + std::to_string(i) + "]";
     if (!CheckRecord(issues, entry, f.dir, f.name)) continue;
     BlockFile file{View(f.dir), View(f.name), f.flags};
@@ -140,6 +141,7 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 
   for (size_t i = 0; i < data.shortcuts.size(); ++i) {
     const ShortcutEntry& s = data.shortcuts[i];
+    if (s.broken) continue;
     std::string entry = "shortcuts[" + std::to_string(i) + "]";
     if (!CheckRecord(issues, entry, s.dir, s.name)) continue;
     BlockShortcut shortcut{View(s.dir), View(s.name)};
@@ -149,6 +151,7 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 
   for (size_t i = 0; i < data.keys.size(); ++i) {
     const KeyEntry& k = data.keys[i];
+    if (k.broken) continue;
     BlockKey key{k.root, View(k.path)};
     int status = CheckKeyLimits(&key);
     std::string entry = "keys[" + std::to_string(i) + "].path";
@@ -165,6 +168,9 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 // Block
 
 Bytes BuildBlock(const UninstallData& data) {
+  // Written as is, a record without a name would be a directory entry.
+  for (const FileEntry& f : data.files)
+    if (!f.hasName) throw PackError("a file record has no name");
   BlockView view(data);
   ByteSink sink = {nullptr, 0, 0, 0};
   int status = BuildDataBlock(&view.data, &sink);

@@ -22,20 +22,30 @@ struct PackError : std::runtime_error {
 };
 
 // All strings below are bytes in the target code page, ready to be written.
+// `force`: the author owns what a safety rule would refuse (a shared key, a
+// system folder); the refusal becomes a warning. `broken`: a placeholder
+// for an entry the manifest parser refused.
 struct FileEntry {
   std::string dir;
   std::string name;
   uint8_t flags = 0;  // FILE_SHARED | FILE_FONT | FILE_SELFREG
+  bool hasName = true;  // false: the record had no name at all
+  bool force = false;
+  bool broken = false;
 };
 
 struct ShortcutEntry {
   std::string dir;
   std::string name;
+  bool force = false;
+  bool broken = false;
 };
 
 struct KeyEntry {
   uint32_t root = 0;
   std::string path;
+  bool force = false;
+  bool broken = false;
 };
 
 // How keys are written: all in TAG_KEYS, or an empty TAG_KEYS followed by
@@ -82,6 +92,15 @@ struct Issue {
 // Checks the data against everything the stub relies on. Entries are named
 // as in the manifest: strings.<name>, files[i], shortcuts[i], keys[i].
 std::vector<Issue> ValidateData(const UninstallData& data);
+
+// The authoring rules (tools/writer/rules.h) over the data: entries that
+// would remove the wrong thing are errors unless forced, risky ones are
+// warnings (errors with `werror`). Messages name the entry's field. The
+// data may be a template's: an entry is then judged by the folder constant
+// it starts with. `folders` holds folder values by constant id (1 "app" to
+// 12 "cf", code page bytes, "" unknown); a path equal to one is that folder.
+std::vector<Issue> CheckAuthoring(const UninstallData& data, bool werror,
+                                  const std::vector<std::string>& folders = {});
 
 // Length of the path the removal composes from dir and name, given the
 // install dir length a leading dot stands for (byte-wise, as the stub does).
