@@ -184,7 +184,6 @@ static int ReadPathRecords(void*** list, u32* count, int withFlags) {
   }
   int result = LOAD_OK;
   for (u32 i = 0; i < declared; i++) {
-    MemZero(scratch, RECORD_SCRATCH_SIZE);
     u32 dirLength = 0, nameLength = 0;
     u8 flags = 0;
     int r = ReadCountedString(scratch, RECORD_SCRATCH_SIZE - 2, &dirLength);
@@ -194,6 +193,10 @@ static int ReadPathRecords(void*** list, u32* count, int withFlags) {
       if (r == LOAD_INVALID) result = LOAD_INVALID;
       break;
     }
+    // Each string ends in its terminator; the rest of the scratch block is
+    // never copied, so it need not be cleared for every record.
+    scratch[dirLength] = 0;
+    scratch[dirLength + 1 + nameLength] = 0;
     u32 strings = dirLength + nameLength + 2;
     u32 header = withFlags ? (u32)sizeof(FileRecord) : (u32)sizeof(ShortcutRecord);
     char* block;
@@ -234,7 +237,6 @@ static int ReadKeyRecords(u32 n) {
   if (!AllocZeroed(RECORD_SCRATCH_SIZE, &scratch)) return LOAD_OUT_OF_MEMORY;
   int result = LOAD_OK;
   for (u32 i = 0; i < n; i++) {
-    MemZero(scratch, RECORD_SCRATCH_SIZE);
     u32 root = 0, pathLength = 0;
     int r = ReadU32(&root);
     if (!r) r = ReadCountedString(scratch, RECORD_SCRATCH_SIZE - 1, &pathLength);
@@ -249,6 +251,7 @@ static int ReadKeyRecords(u32 n) {
     }
     record->root = root;
     record->path = (char*)(record + 1);
+    scratch[pathLength] = 0;
     MemCopy(record->path, scratch, pathLength + 1);
     UninstallInfo.keyList[UninstallInfo.keyCount++] = record;
   }

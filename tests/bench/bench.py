@@ -1,30 +1,48 @@
 #!/usr/bin/env python3
-"""make bench: the real stub under Wine, timed side by side with baseline
-programs in one run, interleaved (stub, baseline, stub, baseline, ...).
+"""make bench: the real stub under Wine against floor programs that do only
+part of its work, in interleaved rounds.
 
-  uninstall  an application of 10,000 small files in 200 folders and a
-             1,000-key registry tree, installed fresh before every run;
-             the packed stub (confirmed) against a program that only
-             deletes each file, folder and key.
+  uninstall  an application of 100, 1,000, 10,000 and 50,000 small files
+             (50 a folder, one key for every ten files), installed fresh
+             before every run that removes it. Each round runs, in an order
+             rotated from round to round:
+               stub      the packed stub, confirmed;
+               loop      the bare deletion loop: one call per file, folder
+                         and key;
+               boxloop   the stub's two boxes around the bare loop;
+               box       a program that only shows the confirmation box;
+               ole       the same with the stub's system DLLs and OLE.
   load       a stub packed with 100,000 file records, cancelled at the
              confirmation, against a program that reads the same file in
              one piece, makes the loader's allocations and shows one box.
 
-Times are the runner's, from CreateProcess to exit. The runner polls for
-boxes every millisecond in every run, the baselines' included: under Wine
-each poll costs the timed program a little, and both sides pay alike.
-Everything lives in one
-Wine prefix under build/bench; every external command is bounded. Run it
-under an X server (scripts/bench starts xvfb-run). Standard library only."""
+Every program runs as a fresh copy of its file, after the same settling
+(the file system synced, then a pause), and only once no script interpreter
+of an earlier run is left. The runner times from CreateProcess to exit and
+notes when each box appeared, which splits the stub's run into start (to the
+confirmation box), removal (to the completion box) and end (to exit). Each
+ratio is the median of the per-round ratios, with their interquartile range:
+
+  uninstall  stub / loop, whole runs
+  removal    stub / boxloop, confirmation to completion box
+  startup    stub / ole, start to the confirmation box
+  confirmed  stub / boxloop, whole runs
+  load       stub / loader floor, whole runs
+
+Everything lives in one Wine prefix under build/bench; every external
+command is bounded. Run it under an X server (scripts/bench starts
+xvfb-run). Standard library only."""
 import argparse
 import json
 import os
 import platform
 import re
 import shutil
-import statistics
 import sys
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import benchstats  # noqa: E402  (the arithmetic, checked on the host)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
 import harness  # noqa: E402  (bounded process runs)
@@ -41,9 +59,12 @@ KEY_ROOT = "Software\\SweepkitBench\\Tree"
 APP_DIR = "C:\\bench\\app"
 LOAD_DIR = "C:\\bench\\load"
 TOOLS_DIR = "C:\\bench\\tools"
+FRESH_DIR = "C:\\bench\\fresh"
+INTERPRETER = "cmd.exe"
 STUB_NAME = "uninstall.exe"
 RUN_TIMEOUT_MS = 300000
 POLL_MS = 1
+SETTLE_S = 1.0
 
 
 class BenchError(Exception):
@@ -93,7 +114,8 @@ def prepare_prefix():
     if rc != 0:
         raise BenchError("cannot set the X11 driver's Managed option")
     os.makedirs(unix(TOOLS_DIR), exist_ok=True)
-    for name in ("runner.exe", "setup.exe", "baseline.exe", "loadbase.exe"):
+    for name in ("runner.exe", "setup.exe", "baseline.exe", "boxloop.exe", "loadbase.exe",
+                 "floorbox.exe", "floorole.exe"):
         shutil.copy(os.path.join(TOOLS, name), os.path.join(unix(TOOLS_DIR), name))
 
 
@@ -123,47 +145,67 @@ def pack(manifest, out):
         raise BenchError("sweepkit pack failed (%d): %s" % (rc, text))
 
 
+def settle():
+    """The same for every run: what earlier runs wrote goes to disk, then a
+    pause."""
+    os.sync()
+    time.sleep(SETTLE_S)
+
+
+_fresh_count = [0]
+
+
+def fresh_copy(source_unix, name):
+    """A new file with the program, in a folder of its own; returns its
+    Windows path. The folders of earlier copies go first."""
+    shutil.rmtree(unix(FRESH_DIR), ignore_errors=True)
+    _fresh_count[0] += 1
+    folder = "%s\\%05d" % (FRESH_DIR, _fresh_count[0])
+    os.makedirs(unix(folder))
+    path = folder + "\\" + name
+    shutil.copy(source_unix, unix(path))
+    return path
+
+
 def runner(args, program, timeout_ms=RUN_TIMEOUT_MS):
-    """Runs one timed run through the runner. Returns a dict with elapsed,
-    exit and the box times."""
-    cmd = [TOOLS_DIR + "\\runner.exe", "--timeout", str(timeout_ms), "--poll", str(POLL_MS)] + args + ["--"] + program
+    """One timed run through the runner, after the settling and once no
+    script interpreter is left. Returns benchstats.parse_runner's dict."""
+    settle()
+    cmd = ([TOOLS_DIR + "\\runner.exe", "--timeout", str(timeout_ms), "--poll", str(POLL_MS),
+            "--idle", INTERPRETER] + args + ["--"] + program)
     rc, text = wine(cmd, timeout_ms / 1000.0 + 60)
-    result = {"boxes": [], "text": text, "rc": rc}
-    for line in text.splitlines():
-        parts = line.split()
-        if parts[:1] == ["box"]:
-            result["boxes"].append(float(parts[3]))
-        elif parts[:1] == ["elapsed_ms"]:
-            result["elapsed"] = float(parts[1])
-        elif parts[:1] == ["exit"]:
-            result["exit"] = int(parts[1])
-    if rc != 0 or "elapsed" not in result or "unexpected box" in text:
+    try:
+        result = benchstats.parse_runner(text)
+    except benchstats.RunnerOutputError as e:
+        raise BenchError("runner failed (%d): %s %s\n%s" % (rc, " ".join(args), " ".join(program), e))
+    if rc != 0 or result["unexpected"] or result["idle"] != "ok":
         raise BenchError("runner failed (%d): %s %s\n%s" % (rc, " ".join(args), " ".join(program), text))
+    result["text"] = text
     return result
 
 
 # ---- uninstall ---------------------------------------------------------------
 
-def app_layout(folders, files_per_folder, with_keys=True):
+FILES_PER_FOLDER = 50
+FILES_PER_KEY = 10
+KEYS_PER_GROUP = 10
+
+
+def app_layout(file_count):
     """The application: files grouped by folder, then the folders, then the
-    key tree bottom-up (9 x 10 x 10 keys below the root: 1,000 keys)."""
+    key tree bottom-up (groups of ten keys below the root, then the root)."""
     files, dirs = [], []
-    n = 0
-    for d in range(folders):
-        folder = "folder%03d" % d
-        dirs.append(folder)
-        for _ in range(files_per_folder):
-            files.append((folder, "file%05d.txt" % n))
-            n += 1
+    for n in range(file_count):
+        folder = "folder%04d" % (n // FILES_PER_FOLDER)
+        if not dirs or dirs[-1] != folder:
+            dirs.append(folder)
+        files.append((folder, "file%05d.txt" % n))
+    groups = max(1, round(file_count / FILES_PER_KEY / (KEYS_PER_GROUP + 1)))
     keys = []
-    for a in range(9 if with_keys else 0):
-        for b in range(10):
-            for c in range(10):
-                keys.append("Key%d\\Key%d\\Key%d" % (a, b, c))
-            keys.append("Key%d\\Key%d" % (a, b))
-        keys.append("Key%d" % a)
-    if with_keys:
-        keys.append("")
+    for g in range(groups):
+        keys += ["Key%d\\Key%d" % (g, k) for k in range(KEYS_PER_GROUP)]
+        keys.append("Key%d" % g)
+    keys.append("")
     return files, dirs, keys
 
 
@@ -176,13 +218,13 @@ def write_app(files, dirs, keys):
         "strings": strings(),
         "files": [{"dir": ".\\" + d, "name": n} for d, n in files] + [{"dir": ".\\" + d, "name": ""} for d in dirs],
         "shortcuts": [],
-        "keys": [{"root": "HKEY_LOCAL_MACHINE", "path": KEY_ROOT}] if keys else [],
+        "keys": [{"root": "HKEY_LOCAL_MACHINE", "path": KEY_ROOT}],
     }
     pack(manifest, os.path.join(WORK, "uninstall.exe"))
 
 
 def setup(mode):
-    rc, text = wine([TOOLS_DIR + "\\setup.exe", mode, "C:\\bench\\app.list", APP_DIR, KEY_ROOT], 600)
+    rc, text = wine([TOOLS_DIR + "\\setup.exe", mode, "C:\\bench\\app.list", APP_DIR, KEY_ROOT], 1200)
     return rc, text.strip()
 
 
@@ -199,27 +241,117 @@ def check_removed(side):
         raise BenchError("%s left part of the application: %s" % (side, text))
 
 
-def uninstall_stub():
+def box_texts():
+    texts = strings()
+    return [texts["caption"], texts["confirm"], texts["done"]]
+
+
+def run_stub():
     install_app()
+    # A fresh copy in the installation folder, where it finds that folder.
     stub = APP_DIR + "\\" + STUB_NAME
     shutil.copy(os.path.join(WORK, "uninstall.exe"), unix(stub))
     r = runner(["--box", "1", "--box", "1", "--gone", stub, "--gone", APP_DIR, "--gone", "C:\\Delme.bat"], [stub])
     if r["exit"] != 0 or len(r["boxes"]) != 2:
-        raise BenchError("stub run: exit %s, %d boxes\n%s" % (r.get("exit"), len(r["boxes"]), r["text"]))
-    if "gone ok" not in r["text"]:
+        raise BenchError("stub run: exit %s, %d boxes\n%s" % (r["exit"], len(r["boxes"]), r["text"]))
+    if r["gone"] != "ok":
         raise BenchError("the self-removal script did not finish:\n%s" % r["text"])
     check_removed("the stub")
     return r
 
 
-def uninstall_baseline():
+def run_loop(with_boxes):
     install_app()
-    r = runner([], [TOOLS_DIR + "\\baseline.exe", "C:\\bench\\app.list", APP_DIR, KEY_ROOT])
+    name = "boxloop.exe" if with_boxes else "baseline.exe"
+    program = [fresh_copy(unix(TOOLS_DIR + "\\" + name), name), "C:\\bench\\app.list", APP_DIR, KEY_ROOT]
+    r = runner(["--box", "1", "--box", "1"] if with_boxes else [], program + (box_texts() if with_boxes else []))
     if r["exit"] != 0:
-        raise BenchError("baseline: %d calls failed" % r["exit"])
-    check_removed("the baseline")
+        raise BenchError("%s: %d calls failed" % (name, r["exit"]))
+    if len(r["boxes"]) != (2 if with_boxes else 0):
+        raise BenchError("%s: %d boxes\n%s" % (name, len(r["boxes"]), r["text"]))
+    check_removed(name)
     shutil.rmtree(unix(APP_DIR), ignore_errors=True)
     return r
+
+
+def run_box(name):
+    texts = box_texts()
+    r = runner(["--box", "1"], [fresh_copy(unix(TOOLS_DIR + "\\" + name), name), texts[0], texts[1]])
+    if r["exit"] != 0 or len(r["boxes"]) != 1:
+        raise BenchError("%s: exit %s, %d boxes\n%s" % (name, r["exit"], len(r["boxes"]), r["text"]))
+    return r
+
+
+UNINSTALL_SIDES = {
+    "stub": run_stub,
+    "loop": lambda: run_loop(False),
+    "boxloop": lambda: run_loop(True),
+    "box": lambda: run_box("floorbox.exe"),
+    "ole": lambda: run_box("floorole.exe"),
+}
+
+
+def rounds(name, sides, count, warmup):
+    """count timed rounds after warmup untimed ones; each round runs every
+    side once, in round_order. Returns {side: [run, ...]} in round order."""
+    names = list(sides)
+    for i in range(warmup):
+        for side in benchstats.round_order(names, i):
+            sides[side]()
+    runs = {side: [] for side in names}
+    for i in range(count):
+        times = []
+        for side in benchstats.round_order(names, i):
+            r = sides[side]()
+            runs[side].append(r)
+            times.append("%s %.1f" % (side, r["elapsed"]))
+        print("  %s round %d: %s ms" % (name, i + 1, ", ".join(times)), flush=True)
+    return runs
+
+
+def uninstall_ratios(runs):
+    """{ratio name: benchstats.Ratio} for one size's rounds."""
+    elapsed = {side: [r["elapsed"] for r in rs] for side, rs in runs.items()}
+    phase = {side: [benchstats.phases(r) for r in rs] for side, rs in runs.items() if side != "loop"}
+    return {
+        "uninstall": benchstats.Ratio(elapsed["stub"], elapsed["loop"]),
+        "removal": benchstats.Ratio([p["between"] for p in phase["stub"]],
+                                    [p["between"] for p in phase["boxloop"]]),
+        "startup": benchstats.Ratio([p["start"] for p in phase["stub"]], [p["start"] for p in phase["ole"]]),
+        "startup over the box alone": benchstats.Ratio([p["start"] for p in phase["stub"]],
+                                                       [p["start"] for p in phase["box"]]),
+        "confirmed": benchstats.Ratio(elapsed["stub"], elapsed["boxloop"]),
+    }
+
+
+def print_phases(label, runs):
+    """Where each side's time went: the fixed cost's account."""
+    for side, rs in runs.items():
+        parts = ["whole %s" % benchstats.spread([r["elapsed"] for r in rs])]
+        if side != "loop":
+            ph = [benchstats.phases(r) for r in rs]
+            for key in benchstats.PHASES:
+                if key in ph[0]:
+                    parts.append("%s %s" % (key, benchstats.spread([p[key] for p in ph])))
+        print("%s: %s: %s" % (label, side, "; ".join(parts)), flush=True)
+
+
+def measure_uninstall(sizes, count, warmup):
+    """Ratios per size; returns {size: {ratio name: Ratio}}."""
+    result = {}
+    for size in sizes:
+        files, dirs, keys = app_layout(size)
+        print("bench: uninstall: %d files in %d folders, %d keys; %d rounds after %d warm-up" % (
+            len(files), len(dirs), len(keys), count, warmup), flush=True)
+        write_app(files, dirs, keys)
+        runs = rounds("uninstall %d" % size, UNINSTALL_SIDES, count, warmup)
+        label = "uninstall at %d files" % size
+        print_phases(label, runs)
+        ratios = uninstall_ratios(runs)
+        for name, r in ratios.items():
+            print(r.line("%s at %d files" % (name, size)), flush=True)
+        result[size] = ratios
+    return result
 
 
 # ---- load --------------------------------------------------------------------
@@ -227,58 +359,40 @@ def uninstall_baseline():
 def write_load(records):
     files = [{"dir": ".\\folder%03d" % (i // 500), "name": "file%06d.txt" % i} for i in range(records)]
     manifest = {"codepage": 1252, "strings": strings(), "files": files, "shortcuts": [], "keys": []}
-    out = os.path.join(WORK, "load.exe")
-    pack(manifest, out)
-    os.makedirs(unix(LOAD_DIR), exist_ok=True)
-    shutil.copy(out, unix(LOAD_DIR + "\\" + STUB_NAME))
+    pack(manifest, os.path.join(WORK, "load.exe"))
 
 
-def load_stub():
-    r = runner(["--box", "2"], [LOAD_DIR + "\\" + STUB_NAME])
+def run_load_stub():
+    shutil.rmtree(unix(LOAD_DIR), ignore_errors=True)
+    os.makedirs(unix(LOAD_DIR))
+    stub = LOAD_DIR + "\\" + STUB_NAME
+    shutil.copy(os.path.join(WORK, "load.exe"), unix(stub))
+    r = runner(["--box", "2"], [stub])
     if r["exit"] != 0 or len(r["boxes"]) != 1:
-        raise BenchError("load stub: exit %s, %d boxes\n%s" % (r.get("exit"), len(r["boxes"]), r["text"]))
+        raise BenchError("load stub: exit %s, %d boxes\n%s" % (r["exit"], len(r["boxes"]), r["text"]))
     return r
 
 
-def load_baseline():
-    r = runner(["--box", "2"], [TOOLS_DIR + "\\loadbase.exe", LOAD_DIR + "\\" + STUB_NAME])
+def run_load_floor():
+    shutil.rmtree(unix(LOAD_DIR), ignore_errors=True)
+    os.makedirs(unix(LOAD_DIR))
+    data = LOAD_DIR + "\\" + STUB_NAME
+    shutil.copy(os.path.join(WORK, "load.exe"), unix(data))
+    r = runner(["--box", "2"], [fresh_copy(unix(TOOLS_DIR + "\\loadbase.exe"), "loadbase.exe"), data])
     if r["exit"] != 0 or len(r["boxes"]) != 1:
-        raise BenchError("load baseline: exit %s, %d boxes\n%s" % (r.get("exit"), len(r["boxes"]), r["text"]))
+        raise BenchError("load floor: exit %s, %d boxes\n%s" % (r["exit"], len(r["boxes"]), r["text"]))
     return r
 
 
-# ---- measuring ---------------------------------------------------------------
+def measure_load(records, count, warmup):
+    print("bench: load: %d file records; %d rounds after %d warm-up" % (records, count, warmup), flush=True)
+    write_load(records)
+    runs = rounds("load", {"stub": run_load_stub, "floor": run_load_floor}, count, warmup)
+    print_phases("load", runs)
+    return benchstats.Ratio([r["elapsed"] for r in runs["stub"]], [r["elapsed"] for r in runs["floor"]])
 
-def span(values):
-    return "%.1f ms (min %.1f – max %.1f)" % (statistics.median(values), min(values), max(values))
 
-
-def measure(name, runs, stub_run, base_run, warmup):
-    for _ in range(warmup):
-        stub_run()
-        base_run()
-    stub, base, phases = [], [], []
-    for i in range(runs):
-        s = stub_run()
-        b = base_run()
-        stub.append(s["elapsed"])
-        base.append(b["elapsed"])
-        phases.append(s["boxes"])
-        print("  %s run %d: stub %.1f ms, baseline %.1f ms (boxes at %s ms)" % (
-            name, i + 1, s["elapsed"], b["elapsed"], ", ".join("%.1f" % t for t in s["boxes"])), flush=True)
-    ratios = [s / b for s, b in zip(stub, base)]
-    ratio = statistics.median(stub) / statistics.median(base)
-    print("%s: stub %s" % (name, span(stub)))
-    print("%s: baseline %s" % (name, span(base)))
-    if all(len(p) == 2 for p in phases):
-        first = [p[0] for p in phases]
-        between = [p[1] - p[0] for p in phases]
-        after = [s - p[1] for s, p in zip(stub, phases)]
-        print("%s: stub phases: to confirmation %s; confirmation to completion box %s; completion box to exit %s"
-              % (name, span(first), span(between), span(after)))
-    print("%s: ratio %.2f (min %.2f – max %.2f)" % (name, ratio, min(ratios), max(ratios)), flush=True)
-    return ratio
-
+# ---- report ------------------------------------------------------------------
 
 def machine():
     model = "unknown"
@@ -293,48 +407,59 @@ def machine():
     return "%d cores, %s, %s" % (os.cpu_count() or 0, model, platform.release())
 
 
+HEADLINE_SIZE = 10000
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--runs", type=int, default=7, help="timed runs of each side (default 7)")
-    ap.add_argument("--warmup", type=int, default=1, help="untimed runs of each side first (default 1)")
-    ap.add_argument("--folders", type=int, default=200)
-    ap.add_argument("--files-per-folder", type=int, default=50)
-    ap.add_argument("--no-keys", action="store_true", help="leave the key tree out (to time the files alone)")
+    ap.add_argument("--rounds", type=int, default=15, help="timed rounds (default 15)")
+    ap.add_argument("--warmup", type=int, default=1, help="untimed rounds first (default 1)")
+    ap.add_argument("--sizes", default="100,1000,10000,50000",
+                    help="file counts of the uninstall, comma-separated (default 100,1000,10000,50000)")
     ap.add_argument("--load-records", type=int, default=100000)
     ap.add_argument("--only", choices=("uninstall", "load"))
+    ap.add_argument("--settle", type=float, default=1.0, help="pause before every run, s (default 1)")
     ap.add_argument("--poll", type=int, default=1, help="the runner's poll interval for boxes, ms (default 1)")
     args = ap.parse_args()
-    global POLL_MS
-    POLL_MS = args.poll
+    global POLL_MS, SETTLE_S
+    POLL_MS, SETTLE_S = args.poll, args.settle
+    sizes = [int(s) for s in args.sizes.split(",") if s]
+    if args.rounds < 1 or not sizes or min(sizes) < 1:
+        print("bench: --rounds and every size must be at least 1")
+        return 2
     if not os.environ.get("DISPLAY"):
         print("bench: no DISPLAY; run it through scripts/bench (xvfb-run)")
         return 2
     for need in (os.path.join(DIST, "sweepkit"), os.path.join(DIST, "sweepkit-stub.exe"),
-                 os.path.join(TOOLS, "runner.exe")):
+                 os.path.join(TOOLS, "runner.exe"), os.path.join(TOOLS, "floorole.exe")):
         if not os.path.exists(need):
             print("bench: %s is missing; run `make all` first" % need)
             return 2
     started = time.monotonic()
     print("bench: machine: %s" % machine())
+    uninstall, load = {}, None
     try:
         prepare_prefix()
         if args.only in (None, "uninstall"):
-            files, dirs, keys = app_layout(args.folders, args.files_per_folder, not args.no_keys)
-            print("bench: uninstall: %d files in %d folders, %d keys; %d runs each side after %d warm-up" % (
-                len(files), len(dirs), len(keys), args.runs, args.warmup), flush=True)
-            write_app(files, dirs, keys)
-            measure("uninstall", args.runs, uninstall_stub, uninstall_baseline, args.warmup)
+            uninstall = measure_uninstall(sizes, args.rounds, args.warmup)
         if args.only in (None, "load"):
-            print("bench: load: %d file records; %d runs each side after %d warm-up" % (
-                args.load_records, args.runs, args.warmup), flush=True)
-            write_load(args.load_records)
-            measure("load", args.runs, load_stub, load_baseline, args.warmup)
+            load = measure_load(args.load_records, args.rounds, args.warmup)
     except BenchError as e:
         print("bench: FAILED: %s" % e)
         return 1
     finally:
         stop_wineserver()
     print("bench: done in %.0f s" % (time.monotonic() - started))
+    if uninstall:
+        for size, ratios in uninstall.items():
+            print("growth: %d files: %s" % (size, ", ".join(
+                "%s %.2f" % (name, ratios[name].median) for name in ("uninstall", "confirmed", "removal"))))
+        size = HEADLINE_SIZE if HEADLINE_SIZE in uninstall else max(uninstall)
+        note = "%d files" % size
+        for name in ("uninstall", "removal", "startup", "confirmed"):
+            print(uninstall[size][name].line(name, note))
+    if load:
+        print(load.line("load", "%d records" % args.load_records))
     return 0
 
 

@@ -1,9 +1,10 @@
 /* Times one run of a program: starts it, answers its message boxes in
    order, waits for it to exit and prints the wall time from CreateProcess
    to exit. Optionally waits (untimed) for files or folders to disappear,
-   e.g. for the self-removal script of the stub.
+   e.g. for the self-removal script of the stub, and before the start for
+   processes of a name to end, e.g. the previous run's script interpreter.
 
-   runner [--box ID]... [--poll MS] [--timeout MS] [--gone PATH]... -- EXE [ARGS...]
+   runner [--box ID]... [--poll MS] [--timeout MS] [--gone PATH]... [--idle NAME]... -- EXE [ARGS...]
 
    Each --box answers the next visible #32770 top-level window of the child
    with the button ID (1 OK, 2 Cancel); the runner polls for them every
@@ -14,14 +15,19 @@
      elapsed_ms T        CreateProcess to exit
      exit CODE           the child's exit code
      gone ok|timeout     the --gone paths disappeared (or not) in time
+     idle ok|timeout     before the start: no process of an --idle name was
+                         left (or some still ran when the timeout was over;
+                         the program is not started then)
    Exit code 0 on success, 2 on a timeout (the child is then terminated). */
 #include <windows.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #define MAX_BOXES 8
 #define MAX_GONE 8
+#define MAX_IDLE 4
 
 static LARGE_INTEGER g_freq, g_start;
 static PROCESS_INFORMATION g_proc;
@@ -65,6 +71,26 @@ static HWND FindBox(void)
     return NULL;
 }
 
+/* Processes whose executable has one of the names (without case). */
+static int CountProcesses(const char **names, int count)
+{
+    PROCESSENTRY32 entry;
+    int found = 0, i;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    entry.dwSize = sizeof entry;
+    if (Process32First(snapshot, &entry)) {
+        do {
+            const char *base = strrchr(entry.szExeFile, '\\');
+            base = base ? base + 1 : entry.szExeFile;
+            for (i = 0; i < count; i++)
+                if (!lstrcmpiA(base, names[i])) found++;
+        } while (Process32Next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
 /* Appends one argument to a command line, quoted when it holds a space. */
 static void AppendArg(char *cmd, size_t room, const char *arg)
 {
@@ -84,8 +110,8 @@ static void AppendArg(char *cmd, size_t room, const char *arg)
 
 int main(int argc, char **argv)
 {
-    int boxes[MAX_BOXES], boxCount = 0, goneCount = 0, i;
-    const char *gone[MAX_GONE];
+    int boxes[MAX_BOXES], boxCount = 0, goneCount = 0, idleCount = 0, i;
+    const char *gone[MAX_GONE], *idle[MAX_IDLE];
     DWORD timeout = 120000, poll = 1, code = 0;
     static char cmd[32768];
     STARTUPINFOA si;
@@ -100,8 +126,11 @@ int main(int argc, char **argv)
             timeout = (DWORD)atol(argv[++i]);
         else if (!strcmp(argv[i], "--gone") && i + 1 < argc && goneCount < MAX_GONE)
             gone[goneCount++] = argv[++i];
+        else if (!strcmp(argv[i], "--idle") && i + 1 < argc && idleCount < MAX_IDLE)
+            idle[idleCount++] = argv[++i];
         else {
-            fprintf(stderr, "usage: runner [--box ID]... [--poll MS] [--timeout MS] [--gone PATH]... -- EXE [ARGS...]\n");
+            fprintf(stderr, "usage: runner [--box ID]... [--poll MS] [--timeout MS] [--gone PATH]... "
+                            "[--idle NAME]... -- EXE [ARGS...]\n");
             return 3;
         }
     }
@@ -110,6 +139,16 @@ int main(int argc, char **argv)
         return 3;
     }
     for (i++; i < argc; i++) AppendArg(cmd, sizeof cmd, argv[i]);
+
+    if (idleCount) {
+        DWORD deadline = GetTickCount() + timeout;
+        int left;
+        while ((left = CountProcesses(idle, idleCount)) != 0 && (LONG)(deadline - GetTickCount()) > 0)
+            Sleep(5);
+        printf("idle %s\n", left ? "timeout" : "ok");
+        fflush(stdout);
+        if (left) return 2;
+    }
 
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;

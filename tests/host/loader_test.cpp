@@ -186,6 +186,34 @@ TEST_F(LoaderTest, RecordTooLargeForTheScratchBlockIsInvalid) {
   EXPECT_EQ(0, LoadUninstallInfo()) << "a key path over 519 bytes";
 }
 
+// Records are read one after another through one scratch block: a shorter
+// record after a longer one must not keep any of the longer one's bytes.
+TEST_F(LoaderTest, EachRecordHoldsExactlyItsOwnStrings) {
+  const std::vector<Block::File> files = {
+      {"C:\\Program Files\\Vantor Gliders\\data", "terrain-library.dat", 1},
+      {"C:\\V", "a", 0}, {"", "", 0}, {"C:\\Vantor", "", 0}, {"", "b.txt", 4},
+      {std::string(300, 'd'), std::string(218, 'n'), 2}, {"x", "y", 0}};
+  const std::vector<Block::Key> keys = {
+      {kHklm, "Software\\Vantor\\Gliders\\Settings\\Window"}, {kHklm, "S"}, {kHklm, ""},
+      {kHklm, std::string(519, 'k')}, {kHklm, "Software\\V"}};
+  Block b;
+  b.strings(kExampleTexts).files(files).shortcuts({{"C:\\Menu\\Vantor", "Gliders.lnk"}, {"C:\\M", "g"}})
+      .keys(keys).end();
+  ASSERT_EQ(1, StartAndLoad(b));
+  ASSERT_EQ(files.size(), UninstallInfo.fileCount);
+  for (size_t i = 0; i < files.size(); i++) {
+    EXPECT_EQ(files[i].dir, UninstallInfo.fileList[i]->dir) << "file " << i;
+    EXPECT_EQ(files[i].name, UninstallInfo.fileList[i]->name) << "file " << i;
+    EXPECT_EQ(files[i].flags, UninstallInfo.fileList[i]->flags) << "file " << i;
+  }
+  ASSERT_EQ(2u, UninstallInfo.shortcutCount);
+  EXPECT_STREQ("C:\\M", UninstallInfo.shortcutList[1]->dir);
+  EXPECT_STREQ("g", UninstallInfo.shortcutList[1]->name);
+  ASSERT_EQ(keys.size(), UninstallInfo.keyCount);
+  for (size_t i = 0; i < keys.size(); i++)
+    EXPECT_EQ(keys[i].path, UninstallInfo.keyList[i]->path) << "key " << i;
+}
+
 TEST_F(LoaderTest, AppendedKeysBeyondTheSpareRoomAreKept) {
   Block b;
   b.strings(kExampleTexts).key({kHklm, "Software\\Early"}).keys({{kHklm, "Software\\A"}});

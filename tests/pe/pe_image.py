@@ -53,6 +53,8 @@ class PeImage:
         self.section_alignment = self.u32(opt + 32)
         self.file_alignment = self.u32(opt + 36)
         self.os_version = (self.u16(opt + 40), self.u16(opt + 42))
+        self.size_of_image = self.u32(opt + 56)
+        self.size_of_headers = self.u32(opt + 60)
         self.subsystem_version = (self.u16(opt + 48), self.u16(opt + 50))
         self.subsystem_offset = opt + 68
         self.subsystem = self.u16(opt + 68)
@@ -62,6 +64,7 @@ class PeImage:
                             for i in range(min(directory_count, 16))]
         self.directories += [(0, 0)] * (16 - len(self.directories))
         table = opt + optional_size
+        self.section_table_end = table + 40 * section_count
         self.sections = [Section(self.data[table + 40 * i:table + 40 * (i + 1)])
                          for i in range(section_count)]
 
@@ -100,17 +103,24 @@ class PeImage:
     def end_of_sections(self):
         return max(s.raw_offset + s.raw_size for s in self.sections)
 
-    def imports(self):
-        """{dll name: [function name, or ('ordinal', n)]} in table order."""
+    def import_descriptors(self):
+        """[(dll name rva, lookup table rva, address table rva)] in table order."""
         rva, size = self.directory(DIR_IMPORT)
-        result = {}
+        result = []
         if not rva:
             return result
         offset = self.offset_of_rva(rva)
         while True:
             lookup, _, _, name_rva, thunk = struct.unpack_from('<IIIII', self.data, offset)
             if name_rva == 0 and thunk == 0:
-                break
+                return result
+            result.append((name_rva, lookup, thunk))
+            offset += 20
+
+    def imports(self):
+        """{dll name: [function name, or ('ordinal', n)]} in table order."""
+        result = {}
+        for name_rva, lookup, thunk in self.import_descriptors():
             names = []
             entry = self.offset_of_rva(lookup or thunk)
             while True:
@@ -123,7 +133,6 @@ class PeImage:
                     names.append(self.cstring_at_rva(value + 2))
                 entry += 4
             result[self.cstring_at_rva(name_rva)] = names
-            offset += 20
         return result
 
     def resources(self):

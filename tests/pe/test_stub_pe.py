@@ -21,7 +21,7 @@ from pe_image import (DIR_BASERELOC, DIR_DELAY_IMPORT, DIR_TLS, IMAGE_SCN_CNT_CO
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-MAX_STUB_SIZE = 16384
+MAX_STUB_SIZE = 12288
 LOCATOR_SIGNATURE = b'wwgT)H'
 LANG_EN_US = 1033
 IDD_WRITE_PROTECTED = 109
@@ -120,6 +120,38 @@ def check_headers(data):
     if image.end_of_sections() != len(data):
         problems.append('file is %d bytes but its sections end at %d: trailing data'
                         % (len(data), image.end_of_sections()))
+    return problems
+
+
+def check_loader_layout(data):
+    """What the Windows 95 and NT 4.0 loaders need of the section layout:
+    4 KiB sections in memory, each in order and page-aligned, file data on
+    512-byte boundaries after headers that fit their declared size, and the
+    import address tables in writable memory (the 95 loader writes the bound
+    addresses without changing any page's protection)."""
+    problems = []
+    image = PeImage(data)
+    if image.section_alignment != 4096:
+        problems.append('section alignment %d, not 4096' % image.section_alignment)
+    if image.size_of_headers % 512 or image.section_table_end > image.size_of_headers:
+        problems.append('headers end at %d, declared size %d'
+                        % (image.section_table_end, image.size_of_headers))
+    next_rva = 4096
+    for s in image.sections:
+        if s.rva != next_rva:
+            problems.append('%s at rva 0x%x, not 0x%x' % (s.name, s.rva, next_rva))
+        next_rva = s.rva + (max(s.virtual_size, s.raw_size) + 4095) // 4096 * 4096
+        if s.raw_size and (s.raw_offset % 512 or s.raw_size % 512
+                           or s.raw_offset < image.size_of_headers):
+            problems.append('%s file data at %d, %d bytes: not on 512-byte blocks after '
+                            'the headers' % (s.name, s.raw_offset, s.raw_size))
+    if image.size_of_image != next_rva:
+        problems.append('image size 0x%x, sections end at 0x%x' % (image.size_of_image, next_rva))
+    for name_rva, _, thunk in image.import_descriptors():
+        s = image.section_at_rva(thunk)
+        if s is None or not s.characteristics & IMAGE_SCN_MEM_WRITE:
+            problems.append('%s address table at 0x%x is in %r, not writable'
+                            % (image.cstring_at_rva(name_rva), thunk, s))
     return problems
 
 
@@ -287,6 +319,9 @@ class StubImage(unittest.TestCase):
     def test_headers_and_size(self):
         self.assertEqual(check_headers(self.data), [])
 
+    def test_loader_layout(self):
+        self.assertEqual(check_loader_layout(self.data), [])
+
     def test_no_static_constructors(self):
         self.assertEqual(check_static_init(self.data), [])
 
@@ -326,6 +361,23 @@ class FaultsAreCaught(unittest.TestCase):
                            'sections end at %d' % len(self.data))
         padded = self.data + b'\0' * (MAX_STUB_SIZE + 1 - len(self.data))
         self.assertProblem(check_headers(padded), 'file is %d bytes' % (MAX_STUB_SIZE + 1))
+
+    def test_loader_layout(self):
+        problems = check_loader_layout(
+            self.patched(self.image.optional_offset + 32, struct.pack('<I', 512)))
+        self.assertProblem(problems, 'section alignment 512')
+        # The section table's entry for the section that holds the first
+        # address table: clear its write flag, then move its file data off
+        # the 512-byte grid.
+        thunk = self.image.import_descriptors()[0][2]
+        index = self.image.sections.index(self.image.section_at_rva(thunk))
+        entry = self.image.section_table_end - 40 * (len(self.image.sections) - index)
+        flags = self.image.sections[index].characteristics & ~IMAGE_SCN_MEM_WRITE
+        self.assertProblem(check_loader_layout(self.patched(entry + 36, struct.pack('<I', flags))),
+                           'not writable')
+        moved = self.image.sections[index].raw_offset + 16
+        self.assertProblem(check_loader_layout(self.patched(entry + 20, struct.pack('<I', moved))),
+                           'file data at %d' % moved)
 
     def test_static_init(self):
         text = [s for s in self.image.sections if s.name == '.text'][0]
