@@ -5,12 +5,6 @@
 #include "ui/ui.h"
 #include "uninstall_info/uninstall_info.h"
 
-HINSTANCE InstanceHandle;
-HWND OwnerWindow;
-char* ModulePath;
-char* WorkPath;
-char* InstallDir;
-
 int RunUninstaller(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
   (void)previous;
   (void)commandLine;

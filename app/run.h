@@ -3,12 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
-
-extern HINSTANCE InstanceHandle;
-extern HWND OwnerWindow;
-extern char* ModulePath;  // the stub's own full path, filled by the loader
-extern char* WorkPath;    // scratch path of the removal stages
-extern char* InstallDir;  // directory of the stub's own file
+#include "uninstall_info/process_state.h"
 
 #define OWNER_CLASS_NAME "SweepkitClass"
 #define BATCH_FILE_NAME "Delme.bat"

@@ -71,6 +71,7 @@ static int ComposeScript(ScriptText* s, const char* stub, const char* dir, const
 enum { SCRIPT_CAPACITY = 52 + 4 * (2 * (PATH_BUFFER_SIZE - 1) + 2) + 1 };
 
 void ScheduleSelfRemoval(void) {
+  if (!InstallDir[0]) return;  // its folder unknown: the script could not name it
   GetShortPathNameA(InstallDir, InstallDir, PATH_BUFFER_SIZE);
   StripBackslash(InstallDir);
   DWORD n = GetModuleFileNameA(InstanceHandle, WorkPath, PATH_BUFFER_SIZE);
@@ -104,9 +105,14 @@ void ScheduleSelfRemoval(void) {
 
   HANDLE file = CreateFileA(batchPath, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
   if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written;
-  WriteFile(file, script.text, script.length, &written, 0);
+  // A script cut short would be started (and left behind) as it stands.
+  DWORD written = 0;
+  BOOL complete = WriteFile(file, script.text, script.length, &written, 0) && written == script.length;
   CloseHandle(file);
+  if (!complete) {
+    DeleteFileA(batchPath);
+    return;
+  }
 
   STARTUPINFOA startup;
   MemZero(&startup, sizeof(startup));

@@ -1,6 +1,6 @@
 // In-place, byte-wise path rules. A 0x5C byte is a backslash wherever it
 // stands, also as the trail byte of a double-byte character.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "removal/removal.h"
 
 static const u32 MAX_PATH_TEXT = PATH_BUFFER_SIZE - 1;
@@ -20,7 +20,9 @@ void StripBackslash(char* path) {
 }
 
 // A dir that begins with a full stop stands for InstallDir; after ".\" the
-// rest is appended, after anything else it is ignored.
+// rest is appended, after anything else it is ignored. Without a known
+// InstallDir such an entry resolves to nothing: it would otherwise name a
+// file of the same name in the current directory.
 int ResolveEntryDir(const FileRecord* record) {
   const char* dir = record->dir;
   const char* rest = "";
@@ -30,7 +32,7 @@ int ResolveEntryDir(const FileRecord* record) {
     if (dir[1] == '\\') rest = dir + 2;
   }
   u32 baseLength = StrLen(base);
-  if (baseLength + StrLen(rest) > MAX_PATH_TEXT) {
+  if ((dir[0] == '.' && !baseLength) || baseLength + StrLen(rest) > MAX_PATH_TEXT) {
     WorkPath[0] = 0;
     return 0;
   }

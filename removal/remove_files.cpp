@@ -1,6 +1,6 @@
 // The file list: directories, shared system files by their reference
 // counts, fonts, self-registering servers, and the write-protected prompt.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "removal/removal.h"
 #include "ui/ui.h"
 

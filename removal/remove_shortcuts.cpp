@@ -1,5 +1,5 @@
 // The shortcut list: each shortcut, then its folder once it is empty.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "removal/removal.h"
 
 void RemoveShortcuts(void) {

@@ -1,13 +1,22 @@
 // The directory sweep: every directory the file list touched is removed if
 // it is empty by now, except the system's own folders.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "removal/removal.h"
 
-enum { PROTECTED_FOLDER_COUNT = 5 };
+// The Windows, system, Desktop, Fonts and Programs folders, which every
+// Windows has, then the per-user Start menu and the all-users Desktop, Start
+// menu and Programs folders (Windows 95 has no all-users folders). Looked up once per run
+// (on the first candidate), without their trailing backslash. A failed
+// lookup of one of the first five makes every folder count as protected:
+// the sweep then removes nothing rather than an empty Desktop or Programs
+// folder. Any other failed lookup matches nothing.
+enum { ALWAYS_PRESENT_COUNT = 5, PROTECTED_FOLDER_COUNT = 9 };
 
-// The Windows, system, Desktop, Fonts and Programs folders, looked up once
-// per run (on the first candidate) without their trailing backslash. A
-// folder that cannot be looked up matches nothing.
+static const int ShellFolders[PROTECTED_FOLDER_COUNT - 2] = {
+    CSIDL_DESKTOP,          CSIDL_FONTS,          CSIDL_PROGRAMS,
+    CSIDL_STARTMENU,        CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_STARTMENU, CSIDL_COMMON_PROGRAMS};
+
 struct ProtectedFolders {
   int looked;
   int found[PROTECTED_FOLDER_COUNT];
@@ -28,10 +37,10 @@ static void LookUpProtectedFolders(ProtectedFolders* folders) {
   folders->found[0] = n > 0 && n < PATH_BUFFER_SIZE;
   n = GetSystemDirectoryA(folders->path[1], PATH_BUFFER_SIZE);
   folders->found[1] = n > 0 && n < PATH_BUFFER_SIZE;
-  folders->found[2] = ShellFolderPath(CSIDL_DESKTOP, folders->path[2]);
-  folders->found[3] = ShellFolderPath(CSIDL_FONTS, folders->path[3]);
-  folders->found[4] = ShellFolderPath(CSIDL_PROGRAMS, folders->path[4]);
+  for (int i = 2; i < PROTECTED_FOLDER_COUNT; i++)
+    folders->found[i] = ShellFolderPath(ShellFolders[i - 2], folders->path[i]);
   for (int i = 0; i < PROTECTED_FOLDER_COUNT; i++) {
+    if (!folders->found[i]) continue;  // the buffer was never filled
     folders->path[i][PATH_BUFFER_SIZE - 1] = 0;
     StripBackslash(folders->path[i]);
   }
@@ -40,7 +49,11 @@ static void LookUpProtectedFolders(ProtectedFolders* folders) {
 static int IsProtected(ProtectedFolders* folders, const char* path) {
   if (!folders->looked) LookUpProtectedFolders(folders);
   for (int i = 0; i < PROTECTED_FOLDER_COUNT; i++) {
-    if (folders->found[i] && PathsEqual(path, folders->path[i])) return 1;
+    if (!folders->found[i]) {
+      if (i < ALWAYS_PRESENT_COUNT) return 1;
+    } else if (PathsEqual(path, folders->path[i])) {
+      return 1;
+    }
   }
   return 0;
 }

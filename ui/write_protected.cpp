@@ -1,6 +1,6 @@
 // The prompt for a file whose deletion was refused: Yes, Yes to all, No,
 // No to all. It only asks; the caller acts on the answer.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "ui/ui.h"
 #include "uninstall_info/uninstall_info.h"
 

@@ -6,14 +6,14 @@
 // as its length says. A payload read that the file cannot supply ends that
 // chunk's records early; the next header read then fails and the block is
 // reported invalid.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "uninstall_info/uninstall_info.h"
 
 volatile DataLocatorRecord DataLocator = {{'w', 'w', 'g', 'T', ')', 'H'}, 0};
 
 UninstallInfoModel UninstallInfo;
 
-enum { LOAD_OK = 0, LOAD_OUT_OF_MEMORY = STR_OUT_OF_MEMORY, LOAD_INVALID = STR_INVALID_INFO };
+enum { LOAD_OUT_OF_MEMORY = STR_OUT_OF_MEMORY, LOAD_INVALID = STR_INVALID_INFO };
 
 // Positions past this cannot be reached by a seek without a high part.
 static const u32 MAX_FILE_POSITION = 0x7FFFFFFF;
@@ -303,17 +303,26 @@ static int ReadBlock(u32 offset) {
   for (;;) {
     u32 tag = 0, length = 0;
     if (ReadU32(&tag) || ReadU32(&length)) return LOAD_INVALID;
+    // The end chunk's payload is never read, so its length does not matter.
+    if ((tag & 0xFFFF) == TAG_END) return LOAD_OK;
     if (length) {
       u32 start = FileTell();
-      // A chunk that would end beyond what a seek can reach cannot be part
-      // of a stub's file; repositioning there would wrap round.
+      // A chunk that would end beyond what a seek can reach cannot be
+      // followed by another header; repositioning there would wrap round.
       if (start > MAX_FILE_POSITION || length > MAX_FILE_POSITION - start) return LOAD_INVALID;
       int code = ReadChunk(tag);
       if (code) return code;
       FileSeek(start + length);
     }
-    if ((tag & 0xFFFF) == TAG_END) return LOAD_OK;
   }
+}
+
+int ReadUninstallInfoFile(const char* path, u32 dataOffset) {
+  if (!dataOffset) return LOAD_NO_DATA;
+  if (FileOpen(path) == INVALID_HANDLE_VALUE) return LOAD_CANNOT_OPEN;
+  int code = ReadBlock(dataOffset);
+  FileClose();
+  return code;
 }
 
 int LoadUninstallInfo(void) {
@@ -326,10 +335,9 @@ int LoadUninstallInfo(void) {
     ModulePath[PATH_BUFFER_SIZE - 1] = 0;
     return 0;
   }
-  if (FileOpen(ModulePath) == INVALID_HANDLE_VALUE) return 0;
-  int code = ReadBlock(offset);
-  FileClose();
+  int code = ReadUninstallInfoFile(ModulePath, offset);
   if (code == LOAD_OK) return 1;
+  if (code < 0) return 0;  // the file cannot be opened: no message
 
   char* message;
   if (!AllocZeroed(MESSAGE_BUFFER_SIZE, &message)) return 0;

@@ -1,5 +1,5 @@
 // The string table's texts and the message boxes that show them.
-#include "app/run.h"
+#include "uninstall_info/process_state.h"
 #include "uninstall_info/uninstall_info.h"
 
 // Returned wherever a lookup finds nothing; never written.

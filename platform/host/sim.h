@@ -22,12 +22,25 @@ void SimReset();
 const std::vector<std::string>& SimCalls();
 std::vector<std::string> SimCallNames();
 void SimClearCalls();
+// Called as each simulated call begins, before it is logged: the state then
+// is what the previous call left. The observer must make no simulated call.
+void SimObserveCalls(void (*observer)(void* context), void* context);
 int SimCallCount(const char* name);
 
 // Failure injection. The nth call of `name` made after this rule was set
 // (1-based; 0: every call) returns the call's failure value and sets the last
 // error to `error` (Reg* calls return `error` itself).
 void SimFailCall(const char* name, int nth, DWORD error);
+// The same from the nth call on: that call and every later one fail.
+void SimFailCallsFrom(const char* name, int nth, DWORD error);
+// A run that makes more calls than this is stopped as a runaway (0: no limit).
+void SimSetCallLimit(size_t calls);
+
+// The whole machine as text, for comparing states: "F:<path>" -> attributes
+// and bytes of a file, "D:<path>" -> attributes of a directory, "K:<root>\<path>"
+// -> "" for a key, "V:<root>\<path>|<name>" -> type and bytes of a value.
+// Paths and names in upper case (the system compares them that way).
+std::map<std::string, std::string> SimSnapshot();
 
 // Runtime allocation. Fails `count` consecutive RtCalloc calls, starting with
 // the first-th RtCalloc after this call (1-based). Sizes above 256 MiB always
@@ -53,6 +66,15 @@ std::string SimCurrentDirectory();
 void SimSetCurrentDirectory(const std::string& path);  // creates it when missing
 int SimOpenHandleCount();  // open files, processes and threads
 void SimSetModulePath(const std::string& path);  // what GetModuleFileNameA returns
+// Renames and replacements so far (MoveFileA, MoveFileExA): tests count them.
+int SimMoveCount();
+
+// The command line and the console.
+void SimSetCommandLine(const std::string& line);   // what GetCommandLineA returns
+std::string SimConsoleText(DWORD which);           // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE
+// Code pages: GetACP's answer (1252 by default). The conversions know every
+// code page the host's iconv knows.
+void SimSetAnsiCodePage(UINT codepage);
 
 // Registry.
 void SimRegCreateKey(HKEY root, const std::string& path);
@@ -73,7 +95,11 @@ void SimSetPlatform(DWORD platformId, DWORD major, DWORD minor);
 // Folders.
 void SimSetWindowsDirectory(const std::string& path);
 void SimSetSystemDirectory(const std::string& path);
-void SimSetSpecialFolder(int csidl, const std::string& path);
+// The shell's folder for csidl; the directory is created unless told not to.
+// Desktop, Fonts, Programs, Start Menu, the desktop directory and the
+// all-users folders are known by default. An empty path makes the lookup
+// fail, as the all-users folders do on Windows 95.
+void SimSetSpecialFolder(int csidl, const std::string& path, bool create = true);
 int SimLiveItemLists();
 
 // Modules: a DLL at `path` (the file is created when missing).

@@ -118,6 +118,17 @@ void ResetRegistry() {
   }
 }
 
+static void SnapshotKey(const Key& key, const std::string& path, std::map<std::string, std::string>* out) {
+  (*out)["K:" + path] = "";
+  for (const auto& value : key.values)
+    (*out)["V:" + path + "|" + value.first] = Hex(value.second.type) + " " + value.second.bytes;
+  for (const auto& child : key.subkeys) SnapshotKey(*child.second, path + "\\" + child.first, out);
+}
+
+void SnapshotRegistry(std::map<std::string, std::string>* out) {
+  for (const auto& root : State().roots) SnapshotKey(*root.second, KeyName(root.first), out);
+}
+
 }  // namespace sim
 
 using namespace sim;

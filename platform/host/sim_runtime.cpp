@@ -15,11 +15,13 @@ struct FailRule {
   int nth;    // 0: every call
   int seen;   // calls of `name` since the rule was set
   DWORD error;
+  bool onwards;  // nth and every later call
 };
 
 struct RuntimeState {
   std::vector<std::string> calls;
   std::vector<FailRule> rules;
+  size_t callLimit = 0;
   DWORD injectedError = 0;
   DWORD lastError = 0;
   uintptr_t nextHandle = 0x100;
@@ -29,6 +31,8 @@ struct RuntimeState {
   int failFirst = 0;
   int failCount = 0;
   std::set<void*> blocks;
+  void (*observer)(void*) = nullptr;
+  void* observerContext = nullptr;
   // Platform.
   DWORD platformId = VER_PLATFORM_WIN32_NT;
   DWORD major = 5;
@@ -46,12 +50,14 @@ const uint32_t kLargestAllocation = 256u * 1024 * 1024;
 
 bool Enter(const char* name, const std::string& args) {
   RuntimeState& s = State();
+  if (s.observer) s.observer(s.observerContext);
   s.calls.push_back(std::string(name) + "(" + args + ")");
+  if (s.callLimit && s.calls.size() > s.callLimit) Fatal("runaway: more calls than the limit");
   bool fail = false;
   for (FailRule& rule : s.rules) {
     if (rule.name != name) continue;
     rule.seen++;
-    if (!fail && (rule.nth == 0 || rule.nth == rule.seen)) {
+    if (!fail && (rule.nth == 0 || rule.nth == rule.seen || (rule.onwards && rule.seen > rule.nth))) {
       fail = true;
       s.injectedError = rule.error;
     }
@@ -121,9 +127,15 @@ void SimReset() {
   ResetWindows();
   ResetGdi();
   ResetProcess();
+  ResetText();
 }
 
 const std::vector<std::string>& SimCalls() { return State().calls; }
+
+void SimObserveCalls(void (*observer)(void* context), void* context) {
+  State().observer = observer;
+  State().observerContext = context;
+}
 
 std::vector<std::string> SimCallNames() {
   std::vector<std::string> names;
@@ -142,7 +154,20 @@ int SimCallCount(const char* name) {
 }
 
 void SimFailCall(const char* name, int nth, DWORD error) {
-  State().rules.push_back(FailRule{name, nth, 0, error});
+  State().rules.push_back(FailRule{name, nth, 0, error, false});
+}
+
+void SimFailCallsFrom(const char* name, int nth, DWORD error) {
+  State().rules.push_back(FailRule{name, nth, 0, error, true});
+}
+
+void SimSetCallLimit(size_t calls) { State().callLimit = calls; }
+
+std::map<std::string, std::string> SimSnapshot() {
+  std::map<std::string, std::string> out;
+  SnapshotFiles(&out);
+  SnapshotRegistry(&out);
+  return out;
 }
 
 void SimFailAllocations(int first, int count) {

@@ -232,7 +232,8 @@ def with_data(stub_bytes, block, offset=None):
 
 
 def load_example_manifest():
-    with open(os.path.join(ROOT, "examples", "vantor-gliders.json"), encoding="utf-8") as f:
+    """The example with literal paths, as a finished uninstaller holds them."""
+    with open(os.path.join(ROOT, "examples", "literal", "vantor-gliders.json"), encoding="utf-8") as f:
         return json.load(f)
 
 
@@ -476,11 +477,22 @@ class Session:
         if rc != 0:
             raise E2EError("reg add failed: %s" % err.decode("latin-1"))
 
-    def screenshot(self, png):
-        rc, out, err = run_bounded(["import", "-window", "root", "-display", self.display, png],
+    def screenshot(self, png, box=None):
+        """Saves the screen to png; cropped to box (a window's screen=
+        rectangle) when given."""
+        shot = png if box is None else os.path.join(self.dir, "screen.png")
+        rc, out, err = run_bounded(["import", "-window", "root", "-display", self.display, shot],
                                    self.env, 30)
         if rc != 0:
             raise E2EError("screenshot failed: %s" % err.decode("latin-1"))
+        if box is None:
+            return
+        left, top, right, bottom = box
+        rc, out, err = run_bounded(["convert", shot, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
+                                    "+repage", "-strip", png], self.env, 30)
+        os.unlink(shot)
+        if rc != 0:
+            raise E2EError("convert failed: %s" % err.decode("latin-1"))
 
 
 # assertions

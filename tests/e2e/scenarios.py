@@ -450,6 +450,7 @@ def stub_read_only(name):
 
 
 CSIDL_DESKTOP, CSIDL_PROGRAMS, CSIDL_FONTS = 0, 2, 20
+CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY = 0x17, 0x19
 
 
 def _empty_private_folder(s, winpath):
@@ -471,26 +472,31 @@ def _empty_private_folder(s, winpath):
 
 
 def protected_folders(name):
-    """Files directly in the Desktop, Fonts and Programs folders are deleted
-    but the emptied folders stay (the Fonts one listed in other letter case);
-    a program group folder inside Programs is removed."""
+    """Files directly in the Desktop, Fonts and Programs folders and in the
+    all-users Desktop and Programs folders are deleted but the emptied folders
+    stay (the Fonts one listed in other letter case); a program group folder
+    inside Programs is removed."""
+    csidls = (CSIDL_DESKTOP, CSIDL_FONTS, CSIDL_PROGRAMS, CSIDL_COMMON_DESKTOPDIRECTORY,
+              CSIDL_COMMON_PROGRAMS)
     with h.Session(name) as s:
-        r = s.drive(["specialfolder %d" % c for c in (CSIDL_DESKTOP, CSIDL_FONTS, CSIDL_PROGRAMS)])
-        h.check(r.rc == 0 and len(r.folders) == 3, "special folders", r)
-        desktop, fonts, programs = (r.folders[c] for c in (CSIDL_DESKTOP, CSIDL_FONTS, CSIDL_PROGRAMS))
-        for folder in (desktop, fonts, programs):
+        r = s.drive(["specialfolder %d" % c for c in csidls])
+        h.check(r.rc == 0 and len(r.folders) == len(csidls), "special folders", r)
+        desktop, fonts, programs, all_desktop, all_programs = (r.folders[c] for c in csidls)
+        for folder in (desktop, fonts, programs, all_desktop, all_programs):
             _empty_private_folder(s, folder)
         group = programs + "\\Vantor"
         m = manifest(files=[{"dir": ".", "name": "app.exe"},
                             {"dir": desktop, "name": "Vantor.lnk"},
                             {"dir": fonts.upper(), "name": "vantor.txt"},
                             {"dir": programs, "name": "Vantor.lnk"},
-                            {"dir": group, "name": "Readme.lnk"}])
+                            {"dir": group, "name": "Readme.lnk"},
+                            {"dir": all_desktop, "name": "Vantor.lnk"},
+                            {"dir": all_programs, "name": "Vantor.lnk"}])
         files = [desktop + "\\Vantor.lnk", fonts + "\\vantor.txt", programs + "\\Vantor.lnk",
-                 group + "\\Readme.lnk"]
+                 group + "\\Readme.lnk", all_desktop + "\\Vantor.lnk", all_programs + "\\Vantor.lnk"]
         before = ["mkfile %s" % h.quote(f) for f in files + ["C:\\protected test\\app.exe"]]
         after = ["absent %s" % h.quote(f) for f in files]
-        after += ["exists %s" % h.quote(f) for f in (desktop, fonts, programs)]
+        after += ["exists %s" % h.quote(f) for f in (desktop, fonts, programs, all_desktop, all_programs)]
         after += ["absent %s" % h.quote(group)]
         r = run_confirmed(s, "C:\\protected test", m, [], before, after)
         h.check(r.rc == 0 and len(r.windows) == 2, "protected folders", r)

@@ -1,12 +1,15 @@
 // Writes the fuzzer's seed corpus: the example block and variants that
 // reach the loader's corners (appended keys, flags, cut blocks, unknown and
 // repeated chunks, oversized records and counts, texts with conversions).
-//   sweepkit_fuzz_corpus DIR
+//   sweepkit_fuzz_corpus DIR [TEMPLATE_DIR]
+// TEMPLATE_DIR receives the finisher's seeds: templates of the example
+// releases on a minimal program image.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tests/tools/test_support.h"
 #include "tools/writer/manifest.h"
 #include "tools/writer/writer.h"
 
@@ -19,6 +22,25 @@ std::string dir;
 void Write(const char* name, const Bytes& b) {
   std::ofstream(dir + "/" + name, std::ios::binary)
       .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+std::string ReadExample(const std::string& name) {
+  std::ifstream in(std::string(SWEEPKIT_EXAMPLES_DIR) + "/" + name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteTemplates(const std::string& into) {
+  dir = into;
+  const char* const manifests[][2] = {{"vantor-gliders.json", "example.skt"},
+                                      {"vantor-gliders-1.1.json", "example-1.1.skt"},
+                                      {"literal/vantor-gliders.json", "literal.skt"}};
+  for (const auto& m : manifests) {
+    Manifest manifest = ParseManifest(ReadExample(m[0]));
+    Write(m[1], PackTemplate(sweepkit_test::MinimalPe(),
+                             BuildTemplate(manifest.data, manifest.codepage, manifest.forced)));
+  }
 }
 
 void Chunk(Bytes& b, uint32_t tag, const Bytes& payload) {
@@ -45,15 +67,12 @@ Bytes StringsChunk(const UninstallData& data) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: sweepkit_fuzz_corpus DIR\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: sweepkit_fuzz_corpus DIR [TEMPLATE_DIR]\n");
     return 2;
   }
   dir = argv[1];
-  std::ifstream in(std::string(SWEEPKIT_EXAMPLES_DIR) + "/vantor-gliders.json");
-  std::stringstream text;
-  text << in.rdbuf();
-  UninstallData example = ParseManifest(text.str()).data;
+  UninstallData example = ParseManifest(ReadExample("literal/vantor-gliders.json")).data;
 
   Bytes block = BuildBlock(example);
   Write("example", block);
@@ -121,5 +140,6 @@ int main(int argc, char** argv) {
   percent.strings[STR_INVALID_INFO] = "100%";
   percent.strings.resize(9);
   Write("percent_texts", BuildBlock(percent));
+  if (argc == 3) WriteTemplates(argv[2]);
   return 0;
 }

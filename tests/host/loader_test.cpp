@@ -225,11 +225,19 @@ TEST_F(LoaderTest, AppendedKeysBeyondTheSpareRoomAreKept) {
   EXPECT_STREQ("Software\\K4", UninstallInfo.keyList[5]->path);
 }
 
-TEST_F(LoaderTest, ChunkEndingBeyondAnySeekIsInvalid) {
+TEST_F(LoaderTest, ChunkEndingBeyondAnySeekIsInvalidUnlessItIsTheEnd) {
   Block b;
   b.strings(kExampleTexts).u32(0x4242).u32(0xFFFFFFF0u).end();
   EXPECT_EQ(0, StartAndLoad(b));
   EXPECT_EQ(1u, SimMessageBoxes().size());
+
+  Block end;  // nothing follows an end chunk, so its length is never used
+  end.strings(kExampleTexts).files({{".", "a", 0}}).u32(0xABCD0000u | TAG_END).u32(0xFFFFFFF0u);
+  ReleaseUninstallInfo();
+  InstallStub(end);
+  EXPECT_EQ(1, LoadUninstallInfo()) << "a TAG_END of any length ends the block";
+  EXPECT_EQ(1u, UninstallInfo.fileCount);
+  EXPECT_EQ(1u, SimMessageBoxes().size()) << "no invalid-data box";
 }
 
 TEST_F(LoaderTest, RepeatedListsReplaceWithoutLeaking) {

@@ -43,6 +43,13 @@ TEST_F(PathsTest, EntryDirResolvesAgainstInstallDir) {
       {"sub\\dir", "sub\\dir"},            {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.resolved, Resolve(c.dir)) << "dir '" << c.dir << "'";
+
+  InstallDir[0] = 0;  // the stub's own path could not be had at start-up
+  for (const char* dir : {".", ".\\data", ".."}) {
+    FileRecord r{(char*)dir, (char*)"app.exe", 0};
+    EXPECT_EQ(0, ComposeEntryPath(&r)) << "'" << dir << "' must not fall back on the current directory";
+  }
+  EXPECT_EQ("E:\\x\\app.exe", Compose("E:\\x", "app.exe")) << "absolute entries still resolve";
 }
 
 TEST_F(PathsTest, EntryPathAddsOneSeparator) {

@@ -114,6 +114,25 @@ TEST_F(SelfRemovalTest, ScriptIsWrittenInTheOemCodePage) {
   EXPECT_NE(std::string::npos, SimFileBytes("C:\\Delme.bat").find("rmdir C:\\\x8F\r\n"));
 }
 
+// Without the stub's own path the script's lines would name whatever the
+// scratch path last held: the last folder the sweep tried.
+TEST_F(SelfRemovalTest, NoScriptWithoutTheStubsOwnPath) {
+  for (bool cutShort : {false, true}) {
+    Prepare("C:\\App\\Remove.exe");
+    StrCopy(WorkPath, "C:\\App\\Data");
+    SimAddDir("C:\\App\\Data");
+    if (cutShort)
+      SimSetModulePath("C:\\App\\" + std::string(260, 'x') + ".exe");
+    else
+      SimFailCall("GetModuleFileNameA", 1, ERROR_INVALID_HANDLE);
+    ScheduleSelfRemoval();
+    EXPECT_FALSE(SimExists("C:\\Delme.bat")) << (cutShort ? "path cut short" : "call failed");
+    EXPECT_TRUE(SimProcesses().empty()) << (cutShort ? "path cut short" : "call failed");
+    TearDown();
+    SetUp();
+  }
+}
+
 TEST_F(SelfRemovalTest, FailuresLeaveNothingRunning) {
   Prepare("C:\\App\\Remove.exe");
   SimFailCall("CreateFileA", 1, 5);
@@ -124,6 +143,11 @@ TEST_F(SelfRemovalTest, FailuresLeaveNothingRunning) {
   ScheduleSelfRemoval();
   EXPECT_FALSE(SimExists("C:\\Delme.bat")) << "the unused script is deleted";
   EXPECT_EQ(0, SimOpenHandleCount());
+
+  SimFailCall("WriteFile", 1, 112);
+  ScheduleSelfRemoval();
+  EXPECT_FALSE(SimExists("C:\\Delme.bat")) << "a script not written whole is deleted";
+  EXPECT_TRUE(SimProcesses().empty()) << "and not started";
 }
 
 }  // namespace

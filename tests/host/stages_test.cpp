@@ -109,12 +109,50 @@ TEST_F(SweepTest, EmptyListStillLeavesTheInstallDirectory) {
   EXPECT_STREQ(kInstallDir, InstallDir);
 }
 
-TEST_F(SweepTest, FailedFolderLookupsMatchNothing) {
-  SimFailCall("SHGetSpecialFolderLocation", 0, 0x80004005);
-  SimFailCall("GetWindowsDirectoryA", 0, 5);
-  Load(Block().files({{"C:\\Gone", "x", 0}}));
-  SweepDirectories();
-  EXPECT_EQ(std::vector<std::string>{"RemoveDirectoryA(C:\\Gone)"}, Attempts());
+// Each case: a lookup that fails (none, an optional folder missing as on
+// Windows 95, or one of the folders every Windows has) and the folders the
+// sweep then tries, out of one file in each protected folder and C:\Gone.
+TEST_F(SweepTest, ProtectedFoldersAndFailedLookups) {
+  const std::string common = "C:\\WINDOWS\\All Users\\";
+  const std::vector<std::string> dirs = {
+      "C:\\WINDOWS",          "C:\\WINDOWS\\SYSTEM",   "C:\\WINDOWS\\Desktop",
+      "C:\\WINDOWS\\Fonts",  "C:\\WINDOWS\\Start Menu\\Programs", "C:\\WINDOWS\\Start Menu",
+      common + "Desktop",   common + "Start Menu",   common + "Start Menu\\Programs",
+      "C:\\Gone"};
+  struct Case {
+    const char* failing;  // call name, or a CSIDL the system lacks ("csidl:N")
+    int nth;
+    std::vector<std::string> tried;
+  } cases[] = {
+      {"", 0, {"C:\\Gone"}},
+      {"csidl:25", 0, {common + "Desktop", "C:\\Gone"}},
+      {"csidl:23", 0, {common + "Start Menu\\Programs", "C:\\Gone"}},
+      {"SHGetSpecialFolderLocation", 4, {"C:\\WINDOWS\\Start Menu", "C:\\Gone"}},
+      {"SHGetPathFromIDListA", 5, {common + "Desktop", "C:\\Gone"}},
+      {"GetWindowsDirectoryA", 1, {}},
+      {"GetSystemDirectoryA", 1, {}},
+      {"SHGetSpecialFolderLocation", 1, {}},
+      {"SHGetPathFromIDListA", 2, {}},
+      {"SHGetSpecialFolderLocation", 3, {}},
+  };
+  for (const Case& c : cases) {
+    std::string failing = c.failing;
+    SimSetSystemDirectory("C:\\WINDOWS\\SYSTEM");
+    std::vector<Block::File> files;
+    for (const auto& d : dirs) files.push_back({d, "x", 0});
+    Load(Block().files(files));
+    if (failing.rfind("csidl:", 0) == 0)
+      SimSetSpecialFolder(std::stoi(failing.substr(6)), "");
+    else if (!failing.empty())
+      SimFailCall(c.failing, c.nth, 5);
+    SweepDirectories();
+    std::vector<std::string> expected;
+    for (const auto& d : c.tried) expected.push_back("RemoveDirectoryA(" + d + ")");
+    EXPECT_EQ(expected, Attempts()) << failing << " #" << c.nth;
+    EXPECT_EQ(0, SimLiveItemLists()) << failing << " #" << c.nth;
+    TearDown();
+    SetUp();
+  }
 }
 
 class KeysTest : public StagesTest {};

@@ -204,6 +204,10 @@ TEST_F(Sim, FailureInjectionHitsTheNthCall) {
   HKEY key;
   EXPECT_EQ(1234, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_ALL_ACCESS, &key));
   EXPECT_EQ(1234, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, KEY_ALL_ACCESS, &key));
+
+  SimFailCallsFrom("GetFileAttributesA", 2, 21);
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\b.txt"));
+  for (int i = 0; i < 3; i++) EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\b.txt")) << "call " << i + 2;
 }
 
 TEST_F(Sim, AllocationFailuresAndCounts) {

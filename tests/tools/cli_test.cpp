@@ -176,3 +176,35 @@ TEST_F(Cli, InspectReportsMissingAndDamagedData) {
   EXPECT_EQ(beyond.code, 1);
   EXPECT_NE(beyond.err.find("damaged: dataOffset"), std::string::npos) << beyond.err;
 }
+
+// A template's plan is the plan of the uninstaller the finisher would make:
+// the same lines as the plan of the manifest packed with the plan machine's
+// folders given by hand (only the uninstaller's own name differs).
+TEST_F(Cli, PlanOfATemplateIsThePlanOfItsFinishedUninstaller) {
+  const std::string install = "C:\\Program Files\\Vantor Gliders";
+  const std::string sets[] = {"desktop=C:\\WINDOWS\\Desktop", "programs=C:\\WINDOWS\\Start Menu\\Programs",
+                              "group=Vantor Gliders"};
+  std::string packSets = " --set 'app=" + install + "'", planSets;
+  for (const std::string& s : sets) {
+    packSets += " --set '" + s + "'";
+    if (s.compare(0, 6, "group=") == 0) planSets += " --set '" + s + "'";
+  }
+  std::string manifest = std::string(" --manifest '") + SWEEPKIT_EXAMPLES_DIR + "/vantor-gliders.json'";
+  ASSERT_EQ(Sweepkit("pack --stub '" + stub_ + "'" + manifest + " --template --out '" + Path("app.skt") + "'").code, 0);
+  ASSERT_EQ(Sweepkit("pack --stub '" + stub_ + "'" + manifest + packSets + " --out '" + Path("app.exe") + "'").code, 0);
+
+  CliRun finished = Sweepkit("plan '" + Path("app.exe") + "' --install-dir '" + install + "'");
+  CliRun planned = Sweepkit("plan '" + Path("app.skt") + "' --install-dir '" + install + "'" + planSets);
+  ASSERT_EQ(finished.code, 0) << finished.err;
+  ASSERT_EQ(planned.code, 0) << planned.err;
+  auto lines = [](const std::string& out) { return out.substr(out.find("\nfiles")); };
+  EXPECT_EQ(lines(planned.out), lines(finished.out));
+  EXPECT_NE(planned.out.find("delete C:\\WINDOWS\\Start Menu\\Programs\\Vantor Gliders\\Vantor Gliders.lnk"),
+            std::string::npos)
+      << planned.out;
+
+  // A named value the template needs and nothing gives: refused, named.
+  CliRun missing = Sweepkit("plan '" + Path("app.skt") + "'");
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("shortcuts[0].dir: {group} is not given"), std::string::npos) << missing.err;
+}

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "tools/writer/codepage.h"
+#include "tools/writer/constants.h"
 
 namespace sweepkit {
 
@@ -40,10 +41,14 @@ class Converter {
  public:
   explicit Converter(unsigned codepage) : codepage_(codepage) {}
 
+  // The text as a template string: constants become tokens, which is why a
+  // zero byte of the text itself cannot be stored.
   std::string Text(const json& j, const std::string& entry) const {
     if (!j.is_string()) Refuse(entry, "must be a string");
+    const std::string& utf8 = j.get_ref<const std::string&>();
+    if (utf8.find('\0') != std::string::npos) Refuse(entry, "contains a zero byte");
     std::string out;
-    if (!FromUtf8(j.get<std::string>(), codepage_, &out))
+    if (!ToTemplateString(utf8, codepage_, &out))
       Refuse(entry, "cannot be represented in code page " + std::to_string(codepage_));
     return out;
   }
@@ -94,11 +99,38 @@ std::string RootName(uint32_t root) {
   return std::string();
 }
 
+namespace {
+
+// Runs one entry's parsing; a refusal is recorded and the entry kept as a
+// placeholder, so later entries are still checked and keep their numbers.
+template <typename Entry, typename Parse>
+void ParseEntry(std::vector<Entry>& list, std::vector<std::string>* problems, Parse parse) {
+  try {
+    list.push_back(parse());
+  } catch (const PackError& e) {
+    problems->push_back(e.what());
+    Entry broken;
+    broken.broken = true;
+    list.push_back(broken);
+  }
+}
+
+}  // namespace
+
 Manifest ParseManifest(const std::string& text) {
+  std::vector<std::string> problems;
+  Manifest m = ParseManifest(text, &problems);
+  if (problems.empty()) return m;
+  std::string all;
+  for (const std::string& p : problems) all += (all.empty() ? "" : "\n") + p;
+  throw PackError(all);
+}
+
+Manifest ParseManifest(const std::string& text, std::vector<std::string>* problems) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // syntax errors, and numbers too large for any type
     std::string what = e.what();
     size_t cut = what.find("] ");
     throw PackError("manifest: not valid JSON: " +
@@ -134,40 +166,55 @@ Manifest ParseManifest(const std::string& text) {
   for (const char* name : kStringNames)
     if (!strings.contains(name)) missing += (missing.empty() ? "" : ", ") + std::string(name);
   if (!missing.empty()) Refuse("strings", "missing " + missing);
-  for (const char* name : kStringNames)
-    m.data.strings.push_back(conv.Text(strings[name], std::string("strings.") + name));
+  for (const char* name : kStringNames) {
+    try {
+      m.data.strings.push_back(conv.Text(strings[name], std::string("strings.") + name));
+    } catch (const PackError& e) {
+      problems->push_back(e.what());
+      m.data.strings.push_back(std::string());
+    }
+  }
 
   const json empty = json::array();
   const json& files = List(root, "files", empty);
   for (size_t i = 0; i < files.size(); ++i) {
     std::string entry = "files[" + std::to_string(i) + "]";
     const json& f = files[i];
-    RequireObject(f, entry, {"dir", "name", "shared", "font", "selfreg"});
-    FileEntry e;
-    e.dir = conv.Member(f, "dir", entry, true);
-    e.name = conv.Member(f, "name", entry, false);
-    e.flags = uint8_t((Flag(f, "shared", entry) ? FILE_SHARED : 0) |
-                      (Flag(f, "font", entry) ? FILE_FONT : 0) |
-                      (Flag(f, "selfreg", entry) ? FILE_SELFREG : 0));
-    m.data.files.push_back(e);
+    ParseEntry(m.data.files, problems, [&] {
+      RequireObject(f, entry, {"dir", "name", "shared", "font", "selfreg", "force"});
+      FileEntry e;
+      e.dir = conv.Member(f, "dir", entry, true);
+      // Only an explicit empty name makes a directory entry.
+      e.hasName = f.contains("name");
+      e.name = conv.Member(f, "name", entry, false);
+      e.flags = uint8_t((Flag(f, "shared", entry) ? FILE_SHARED : 0) |
+                        (Flag(f, "font", entry) ? FILE_FONT : 0) |
+                        (Flag(f, "selfreg", entry) ? FILE_SELFREG : 0));
+      e.force = Flag(f, "force", entry);
+      return e;
+    });
   }
 
   const json& shortcuts = List(root, "shortcuts", empty);
   for (size_t i = 0; i < shortcuts.size(); ++i) {
     std::string entry = "shortcuts[" + std::to_string(i) + "]";
     const json& s = shortcuts[i];
-    RequireObject(s, entry, {"dir", "name"});
-    ShortcutEntry e;
-    e.dir = conv.Member(s, "dir", entry, true);
-    e.name = conv.Member(s, "name", entry, true);
-    m.data.shortcuts.push_back(e);
+    ParseEntry(m.data.shortcuts, problems, [&] {
+      RequireObject(s, entry, {"dir", "name", "force"});
+      ShortcutEntry e;
+      e.dir = conv.Member(s, "dir", entry, true);
+      e.name = conv.Member(s, "name", entry, true);
+      e.force = Flag(s, "force", entry);
+      return e;
+    });
   }
 
   const json& keys = List(root, "keys", empty);
   for (size_t i = 0; i < keys.size(); ++i) {
     std::string entry = "keys[" + std::to_string(i) + "]";
     const json& k = keys[i];
-    RequireObject(k, entry, {"root", "path"});
+    ParseEntry(m.data.keys, problems, [&] {
+    RequireObject(k, entry, {"root", "path", "force"});
     KeyEntry e;
     if (!k.contains("root")) Refuse(entry, "missing root");
     const json& r = k["root"];
@@ -181,8 +228,18 @@ Manifest ParseManifest(const std::string& text) {
       Refuse(entry + ".root", "must be a root key name or a number up to 0xFFFFFFFF");
     }
     e.path = conv.Member(k, "path", entry, true);
-    m.data.keys.push_back(e);
+    e.force = Flag(k, "force", entry);
+    return e;
+    });
   }
+
+  // The template keeps each forced entry as a record of its own.
+  for (size_t i = 0; i < m.data.files.size(); ++i)
+    if (m.data.files[i].force) m.forced.push_back(BlockForced{LIST_FILES, uint32_t(i)});
+  for (size_t i = 0; i < m.data.shortcuts.size(); ++i)
+    if (m.data.shortcuts[i].force) m.forced.push_back(BlockForced{LIST_SHORTCUTS, uint32_t(i)});
+  for (size_t i = 0; i < m.data.keys.size(); ++i)
+    if (m.data.keys[i].force) m.forced.push_back(BlockForced{LIST_KEYS, uint32_t(i)});
   return m;
 }
 

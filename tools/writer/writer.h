@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/writer/block_build.h"
 #include "uninstall_info/uninstall_info.h"
 
 namespace sweepkit {
@@ -21,20 +22,30 @@ struct PackError : std::runtime_error {
 };
 
 // All strings below are bytes in the target code page, ready to be written.
+// `force`: the author owns what a safety rule would refuse (a shared key, a
+// system folder); the refusal becomes a warning. `broken`: a placeholder
+// for an entry the manifest parser refused.
 struct FileEntry {
   std::string dir;
   std::string name;
   uint8_t flags = 0;  // FILE_SHARED | FILE_FONT | FILE_SELFREG
+  bool hasName = true;  // false: the record had no name at all
+  bool force = false;
+  bool broken = false;
 };
 
 struct ShortcutEntry {
   std::string dir;
   std::string name;
+  bool force = false;
+  bool broken = false;
 };
 
 struct KeyEntry {
   uint32_t root = 0;
   std::string path;
+  bool force = false;
+  bool broken = false;
 };
 
 // How keys are written: all in TAG_KEYS, or an empty TAG_KEYS followed by
@@ -49,6 +60,19 @@ struct UninstallData {
   KeyChunks keyChunks = KeyChunks::List;
 };
 
+// The block library's view of the data: its records point into `data`,
+// which must outlive the view and stay unchanged.
+struct BlockView {
+  explicit BlockView(const UninstallData& data);
+  BlockView(const BlockView&) = delete;
+  BlockView& operator=(const BlockView&) = delete;
+  std::vector<BlockText> strings;
+  std::vector<BlockFile> files;
+  std::vector<BlockShortcut> shortcuts;
+  std::vector<BlockKey> keys;
+  BlockData data;
+};
+
 // Manifest names of the texts, by index ("caption" ... "shared_unused").
 extern const char* const kStringNames[STR_COUNT];
 
@@ -58,6 +82,7 @@ constexpr size_t kShortestInstallDir = 3;
 constexpr size_t kTypicalInstallDir = 64;
 constexpr size_t kMaxPath = PATH_BUFFER_SIZE - 1;        // 259
 constexpr size_t kMaxMessage = MESSAGE_BUFFER_SIZE - 1;  // 1023
+constexpr size_t kMaxRecordStrings = RECORD_SCRATCH_SIZE - 2;  // 518
 
 struct Issue {
   bool error;           // false: a warning; the block is still written
@@ -68,6 +93,15 @@ struct Issue {
 // as in the manifest: strings.<name>, files[i], shortcuts[i], keys[i].
 std::vector<Issue> ValidateData(const UninstallData& data);
 
+// The authoring rules (tools/writer/rules.h) over the data: entries that
+// would remove the wrong thing are errors unless forced, risky ones are
+// warnings (errors with `werror`). Messages name the entry's field. The
+// data may be a template's: an entry is then judged by the folder constant
+// it starts with. `folders` holds folder values by constant id (1 "app" to
+// 12 "cf", code page bytes, "" unknown); a path equal to one is that folder.
+std::vector<Issue> CheckAuthoring(const UninstallData& data, bool werror,
+                                  const std::vector<std::string>& folders = {});
+
 // Length of the path the removal composes from dir and name, given the
 // install dir length a leading dot stands for (byte-wise, as the stub does).
 size_t ComposedFilePathLength(const std::string& dir, const std::string& name,
@@ -75,7 +109,7 @@ size_t ComposedFilePathLength(const std::string& dir, const std::string& name,
 size_t ComposedShortcutPathLength(const std::string& dir, const std::string& name);
 
 // The chunk block: TAG_STRINGS, TAG_KEYS, TAG_FILES, TAG_SHORTCUTS, any
-// TAG_KEY chunks, TAG_END. Throws PackError on data the format cannot hold
+// TAG_KEY chunks, TAG_END, built by BuildDataBlock. Throws PackError on data the format cannot hold
 // (a string over 65535 bytes, too many appended keys).
 Bytes BuildBlock(const UninstallData& data);
 
@@ -97,6 +131,16 @@ size_t FindLocator(const Bytes& file);
 // A copy of the stub with the block appended and dataOffset patched.
 // Refuses a stub that already carries data.
 Bytes PackStub(const Bytes& stub, const Bytes& block);
+
+// The template block of data holding template strings: the TAG_TEMPLATE
+// header (version, code page, key layout), the data's chunks, the forced
+// entries, TAG_END. Throws PackError like BuildBlock.
+Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
+                    const std::vector<BlockForced>& forced);
+
+// A copy of the stub (left with dataOffset 0) followed by the template
+// block and the trailer that points at it. Refuses a stub that carries data.
+Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock);
 
 // Little-endian field helpers shared by the writer, the reader and tests.
 void PutU16(Bytes& out, uint16_t v);

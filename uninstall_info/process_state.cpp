@@ -1,0 +1,7 @@
+#include "uninstall_info/process_state.h"
+
+HINSTANCE InstanceHandle;
+HWND OwnerWindow;
+char* ModulePath;
+char* WorkPath;
+char* InstallDir;
