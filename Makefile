@@ -1,5 +1,5 @@
-# Entry points: `make` (stub and CLI into dist/), `make test`, `make demo`,
-# `make fuzz`, `make bench`, `make sweep`. Each installs missing tools first.
+# Entry points: `make` (stub and CLI into dist/), `make installer`, `make test`,
+# `make demo`, `make fuzz`, `make bench`, `make sweep`. Each installs missing tools first.
 SHELL := /bin/bash
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -10,7 +10,7 @@ TEST := $(BUILD)/test
 STUB := $(BUILD)/win32
 FUZZ := $(BUILD)/fuzz
 
-.PHONY: all bootstrap stub host testbuild fuzzbuild test demo fuzz bench sweep clean
+.PHONY: all bootstrap stub host installer testbuild fuzzbuild test demo fuzz bench sweep clean
 
 all: bootstrap stub host
 
@@ -21,19 +21,23 @@ stub: bootstrap
 	@cmake -S . -B $(STUB) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i686-mingw.cmake >/dev/null
 	@cmake --build $(STUB) -j $(JOBS)
-	@mkdir -p dist && cp $(STUB)/platform/win32/sweepkit-stub.exe dist/sweepkit-stub.exe
+	@mkdir -p dist && cp $(STUB)/platform/win32/sweepkit-stub.exe $(STUB)/platform/win32/sweepkit-finish.exe dist/
 
 host: bootstrap
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(HOST) -j $(JOBS) --target sweepkit
 	@mkdir -p dist && cp $(HOST)/tools/sweepkit dist/sweepkit
 
+# the example's NSIS installer with its uninstaller template, into dist/
+installer: all
+	@scripts/installer
+
 fuzzbuild: bootstrap
 	@cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSWEEPKIT_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ) -j $(JOBS)
 
-testbuild: all fuzzbuild
+testbuild: installer fuzzbuild
 	@cmake -S . -B $(TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSWEEPKIT_SANITIZE=ON \
 	  -DSWEEPKIT_DIST=$(CURDIR)/dist -DSWEEPKIT_WIN32_BUILD=$(CURDIR)/$(STUB) \
 	  -DSWEEPKIT_FUZZ_DIR=$(CURDIR)/$(FUZZ)/tests/fuzz -DSWEEPKIT_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
@@ -42,7 +46,7 @@ testbuild: all fuzzbuild
 test: testbuild
 	@cd $(TEST) && ctest --output-on-failure -j 2
 
-demo: all
+demo: installer
 	@scripts/demo
 
 # Every fuzz target in turn, FUZZ_SECONDS each.

@@ -13,7 +13,7 @@ volatile DataLocatorRecord DataLocator = {{'w', 'w', 'g', 'T', ')', 'H'}, 0};
 
 UninstallInfoModel UninstallInfo;
 
-enum { LOAD_OK = 0, LOAD_OUT_OF_MEMORY = STR_OUT_OF_MEMORY, LOAD_INVALID = STR_INVALID_INFO };
+enum { LOAD_OUT_OF_MEMORY = STR_OUT_OF_MEMORY, LOAD_INVALID = STR_INVALID_INFO };
 
 // Positions past this cannot be reached by a seek without a high part.
 static const u32 MAX_FILE_POSITION = 0x7FFFFFFF;
@@ -314,6 +314,14 @@ static int ReadBlock(u32 offset) {
   }
 }
 
+int ReadUninstallInfoFile(const char* path, u32 dataOffset) {
+  if (!dataOffset) return LOAD_NO_DATA;
+  if (FileOpen(path) == INVALID_HANDLE_VALUE) return LOAD_CANNOT_OPEN;
+  int code = ReadBlock(dataOffset);
+  FileClose();
+  return code;
+}
+
 int LoadUninstallInfo(void) {
   u32 offset = DataLocator.dataOffset;
   if (!offset) return 0;
@@ -324,10 +332,9 @@ int LoadUninstallInfo(void) {
     ModulePath[PATH_BUFFER_SIZE - 1] = 0;
     return 0;
   }
-  if (FileOpen(ModulePath) == INVALID_HANDLE_VALUE) return 0;
-  int code = ReadBlock(offset);
-  FileClose();
+  int code = ReadUninstallInfoFile(ModulePath, offset);
   if (code == LOAD_OK) return 1;
+  if (code < 0) return 0;  // the file cannot be opened: no message
 
   char* message;
   if (!AllocZeroed(MESSAGE_BUFFER_SIZE, &message)) return 0;

@@ -97,6 +97,11 @@ static inline void FreeAndClear(T** block) {
 }
 
 int LoadUninstallInfo(void);
+// Reads the block at dataOffset of any file into UninstallInfo, showing no
+// box: for tools that check an uninstaller they wrote. Returns LOAD_OK, the
+// loader's error code (STR_OUT_OF_MEMORY, STR_INVALID_INFO) or one below.
+enum { LOAD_OK = 0, LOAD_NO_DATA = -1, LOAD_CANNOT_OPEN = -2 };
+int ReadUninstallInfoFile(const char* path, u32 dataOffset);
 void ReleaseUninstallInfo(void);
 
 // Byte strings, without locale or case rules.

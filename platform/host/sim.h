@@ -63,6 +63,15 @@ std::string SimCurrentDirectory();
 void SimSetCurrentDirectory(const std::string& path);  // creates it when missing
 int SimOpenHandleCount();  // open files, processes and threads
 void SimSetModulePath(const std::string& path);  // what GetModuleFileNameA returns
+// Renames and replacements so far (MoveFileA, MoveFileExA): tests count them.
+int SimMoveCount();
+
+// The command line and the console.
+void SimSetCommandLine(const std::string& line);   // what GetCommandLineA returns
+std::string SimConsoleText(DWORD which);           // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE
+// Code pages: GetACP's answer (1252 by default). The conversions know every
+// code page the host's iconv knows.
+void SimSetAnsiCodePage(UINT codepage);
 
 // Registry.
 void SimRegCreateKey(HKEY root, const std::string& path);
@@ -83,8 +92,11 @@ void SimSetPlatform(DWORD platformId, DWORD major, DWORD minor);
 // Folders.
 void SimSetWindowsDirectory(const std::string& path);
 void SimSetSystemDirectory(const std::string& path);
-// An empty path makes the lookup fail, as the all-users folders do on Windows 95.
-void SimSetSpecialFolder(int csidl, const std::string& path);
+// The shell's folder for csidl; the directory is created unless told not to.
+// Desktop, Fonts, Programs, Start Menu, the desktop directory and the
+// all-users folders are known by default. An empty path makes the lookup
+// fail, as the all-users folders do on Windows 95.
+void SimSetSpecialFolder(int csidl, const std::string& path, bool create = true);
 int SimLiveItemLists();
 
 // Modules: a DLL at `path` (the file is created when missing).

@@ -2,6 +2,7 @@
 // path, a current directory, open file handles with share modes, short names,
 // the stub's own module path and the Windows and system directories.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -33,6 +34,8 @@ struct FileState {
   std::string modulePath = "C:\\App\\Uninstall.exe";
   std::string windowsDir = "C:\\WINDOWS";
   std::string systemDir = "C:\\WINDOWS\\SYSTEM32";
+  int moves = 0;
+  unsigned nextTempNumber = 1;
 };
 
 FileState& State() {
@@ -418,6 +421,10 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
   if (written) *written = 0;
   if (Enter("WriteFile", Join(Handle(handle), Dec(toWrite)))) return FALSE;
+  if (WriteConsole(handle, buffer, toWrite)) {
+    if (written) *written = toWrite;
+    return TRUE;
+  }
   OpenFile* file = FindOpenFile(handle);
   if (!file) {
     SetError(ERROR_INVALID_HANDLE);
@@ -597,3 +604,121 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
   if (Enter("GetSystemDirectoryA", Dec(size))) return 0;
   return CopyOut(State().systemDir, buffer, size);
 }
+
+DWORD GetFileSize(HANDLE handle, LPDWORD high) {
+  if (Enter("GetFileSize", Handle(handle))) return INVALID_FILE_SIZE;
+  OpenFile* file = FindOpenFile(handle);
+  if (!file) {
+    SetError(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_SIZE;
+  }
+  uint64_t size = State().nodes[file->key].bytes.size();
+  if (high) *high = static_cast<DWORD>(size >> 32);
+  SetError(0);
+  return static_cast<DWORD>(size);
+}
+
+DWORD GetFullPathNameA(LPCSTR text, DWORD size, LPSTR buffer, LPSTR* filePart) {
+  if (Enter("GetFullPathNameA", Join(Str(text), Dec(size)))) return 0;
+  Path path;
+  if (!ResolvePath(text, &path)) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string full = path.Text();
+  size_t given = std::strlen(text);
+  // A trailing backslash stays: the result then names a directory.
+  if (!path.IsRoot() && given && (text[given - 1] == '\\' || text[given - 1] == '/')) full += '\\';
+  if (size <= full.size()) return static_cast<DWORD>(full.size() + 1);
+  std::memcpy(buffer, full.c_str(), full.size() + 1);
+  if (filePart) {
+    char* last = std::strrchr(buffer, '\\');
+    *filePart = last && last[1] ? last + 1 : nullptr;
+  }
+  return static_cast<DWORD>(full.size());
+}
+
+UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR buffer) {
+  if (Enter("GetTempFileNameA", Join(Str(dir), Str(prefix), Dec(unique)))) return 0;
+  Path folder;
+  Node* node = FindExisting(dir, &folder);
+  if (!node) return 0;
+  if (!node->dir) {
+    SetError(ERROR_DIRECTORY);
+    return 0;
+  }
+  if (unique) Fatal("GetTempFileNameA with a fixed number is not simulated");
+  std::string stem = std::string(prefix ? prefix : "").substr(0, 3);
+  for (;;) {
+    unsigned number = State().nextTempNumber++ & 0xFFFF;
+    if (!number) continue;
+    char name[16];
+    std::snprintf(name, sizeof name, "%X.TMP", number);
+    std::string full = folder.Text();
+    if (full.back() != '\\') full += '\\';
+    full += stem + name;
+    if (full.size() >= MAX_PATH) {
+      SetError(ERROR_BUFFER_OVERFLOW);
+      return 0;
+    }
+    if (Find(MustResolve(full))) continue;
+    SimAddFile(full);
+    std::memcpy(buffer, full.c_str(), full.size() + 1);
+    return number;
+  }
+}
+
+// Renames a file, or replaces the target when asked to.
+static BOOL MoveFileCommon(LPCSTR existing, LPCSTR target, bool replace) {
+  Path from, to;
+  Node* source = FindExisting(existing, &from);
+  if (!source) return FALSE;
+  if (!ResolvePath(target, &to) || !FindParentDir(to)) {
+    SetError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (source->dir) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (source->heldOpen || HasOpenHandles(from.Key())) {
+    SetError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  if (from.Key() == to.Key()) return TRUE;
+  if (Node* existingTarget = Find(to)) {
+    if (!replace) {
+      SetError(ERROR_ALREADY_EXISTS);
+      return FALSE;
+    }
+    if (existingTarget->dir || (existingTarget->attributes & FILE_ATTRIBUTE_READONLY) ||
+        ModuleFileLoaded(to.Key())) {
+      SetError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    if (existingTarget->heldOpen || HasOpenHandles(to.Key())) {
+      SetError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+  }
+  Node moved = *source;
+  moved.path = to.Text();
+  State().nodes.erase(from.Key());
+  State().nodes[to.Key()] = moved;
+  State().moves++;
+  return TRUE;
+}
+
+BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
+  if (Enter("MoveFileA", Join(Str(existing), Str(target)))) return FALSE;
+  return MoveFileCommon(existing, target, false);
+}
+
+namespace sim {
+BOOL SimMoveFileEx(LPCSTR existing, LPCSTR target, DWORD flags) {
+  if (Enter("MoveFileExA", Join(Str(existing), Str(target), Hex(flags)))) return FALSE;
+  return MoveFileCommon(existing, target, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
+}
+}  // namespace sim
+
+int SimMoveCount() { return State().moves; }

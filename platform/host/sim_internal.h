@@ -52,6 +52,9 @@ bool ResolvePath(const char* path, Path* out);
 bool FileExists(const std::string& path);  // a file, not a directory
 
 // Cross-area hooks.
+BOOL SimMoveFileEx(LPCSTR existing, LPCSTR target, DWORD flags);  // files area
+bool WriteConsole(HANDLE handle, const void* bytes, DWORD size);   // text area: false if not a console
+void ResetText();
 DWORD PlatformId();                             // runtime area
 bool ModuleFileLoaded(const std::string& key);  // process area
 bool CloseProcessObject(void* handle);          // process area

@@ -32,6 +32,7 @@ struct ProcessState {
   std::map<void*, ObjectKind> objects;  // open process and thread handles
   std::map<int, std::string> folders{
       {CSIDL_DESKTOP, "C:\\WINDOWS\\Desktop"},
+      {CSIDL_DESKTOPDIRECTORY, "C:\\WINDOWS\\Desktop"},
       {CSIDL_FONTS, "C:\\WINDOWS\\Fonts"},
       {CSIDL_PROGRAMS, "C:\\WINDOWS\\Start Menu\\Programs"},
       {CSIDL_STARTMENU, "C:\\WINDOWS\\Start Menu"},
@@ -151,13 +152,13 @@ void SimSetOemTable(const unsigned char table[256]) {
   std::memcpy(State().oemTable, table, 256);
 }
 
-void SimSetSpecialFolder(int csidl, const std::string& path) {
+void SimSetSpecialFolder(int csidl, const std::string& path, bool create) {
   if (path.empty()) {
     State().folders.erase(csidl);
     return;
   }
   State().folders[csidl] = path;
-  SimAddDir(path);
+  if (create) SimAddDir(path);
 }
 
 int SimLiveItemLists() { return static_cast<int>(State().itemLists.size()); }
@@ -182,8 +183,35 @@ HMODULE LoadLibraryA(LPCSTR path) {
   return nullptr;
 }
 
+// The system's own module: only what programs look up at run time.
+static const HMODULE kKernelModule = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7FF00000));
+static const HMODULE kProgramModule = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+  if (Enter("GetModuleHandleA", Str(name))) return nullptr;
+  if (!name) return kProgramModule;
+  if (SameText(name, "KERNEL32.DLL") || SameText(name, "KERNEL32")) return kKernelModule;
+  SetError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+// Windows 95 exports MoveFileExA as a stand-in that always fails.
+static BOOL MoveFileExStandIn(LPCSTR, LPCSTR, DWORD) {
+  Enter("MoveFileExA", "stand-in");
+  SetError(ERROR_CALL_NOT_IMPLEMENTED);
+  return FALSE;
+}
+
 FARPROC GetProcAddress(HMODULE handle, LPCSTR name) {
   if (Enter("GetProcAddress", Join(Handle(handle), Str(name)))) return nullptr;
+  if (handle == kKernelModule) {
+    if (name && std::strcmp(name, "MoveFileExA") == 0) {
+      auto proc = PlatformId() == VER_PLATFORM_WIN32_NT ? &SimMoveFileEx : &MoveFileExStandIn;
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(proc));
+    }
+    SetError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
   Module* module = FindModule(handle);
   if (!module) {
     SetError(ERROR_MOD_NOT_FOUND);

@@ -124,6 +124,7 @@ void SimReset() {
   ResetWindows();
   ResetGdi();
   ResetProcess();
+  ResetText();
 }
 
 const std::vector<std::string>& SimCalls() { return State().calls; }

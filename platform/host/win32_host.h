@@ -41,6 +41,10 @@ typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
+typedef uint16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
 
 #define DECLARE_HANDLE(name) struct name##__ { int unused; }; typedef struct name##__* name
 typedef void* HANDLE;
@@ -80,6 +84,8 @@ typedef uintptr_t DWORD_PTR_T;
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_WRITE_PROTECT 19L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_LOCK_VIOLATION 33L
 #define ERROR_HANDLE_EOF 38L
@@ -91,6 +97,8 @@ typedef uintptr_t DWORD_PTR_T;
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
@@ -102,6 +110,7 @@ typedef uintptr_t DWORD_PTR_T;
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CONTROL_ID_NOT_FOUND 1421L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 // Files.
 #define GENERIC_READ 0x80000000u
@@ -122,6 +131,15 @@ typedef uintptr_t DWORD_PTR_T;
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+
+// Code pages.
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x8
 
 // Processes.
 #define CREATE_SUSPENDED 0x4
@@ -148,6 +166,7 @@ typedef uintptr_t DWORD_PTR_T;
 #define DELETE 0x00010000L
 #define REG_NONE 0
 #define REG_SZ 1
+#define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
 
@@ -202,6 +221,7 @@ typedef uintptr_t DWORD_PTR_T;
 #define CSIDL_DESKTOP 0x0000
 #define CSIDL_PROGRAMS 0x0002
 #define CSIDL_STARTMENU 0x000B
+#define CSIDL_DESKTOPDIRECTORY 0x0010
 #define CSIDL_FONTS 0x0014
 #define CSIDL_COMMON_STARTMENU 0x0016
 #define CSIDL_COMMON_PROGRAMS 0x0017
@@ -314,6 +334,21 @@ HANDLE GetCurrentThread(void);
 BOOL SetPriorityClass(HANDLE process, DWORD priorityClass);
 HANDLE GetCurrentProcess(void);
 DWORD GetLastError(void);
+LPSTR GetCommandLineA(void);
+HANDLE GetStdHandle(DWORD which);
+DWORD GetFileSize(HANDLE file, LPDWORD high);
+BOOL MoveFileA(LPCSTR existing, LPCSTR target);
+// MoveFileExA is not declared: programs reach it through GetProcAddress,
+// since Windows 95 has only a stand-in that fails.
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart);
+UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR buffer);
+HMODULE GetModuleHandleA(LPCSTR name);
+UINT GetACP(void);
+int MultiByteToWideChar(UINT codepage, DWORD flags, LPCSTR source, int sourceLength,
+                        LPWSTR destination, int destinationLength);
+int WideCharToMultiByte(UINT codepage, DWORD flags, LPCWSTR source, int sourceLength,
+                        LPSTR destination, int destinationLength, LPCSTR defaultChar,
+                        LPBOOL usedDefaultChar);
 
 // Registry.
 LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);

@@ -105,7 +105,7 @@ def stop_wineserver():
 
 
 def strings():
-    with open(os.path.join(ROOT, "examples", "vantor-gliders.json"), encoding="utf-8") as f:
+    with open(os.path.join(ROOT, "examples", "literal", "vantor-gliders.json"), encoding="utf-8") as f:
         texts = json.load(f)["strings"]
     texts["confirm"] = "This program will uninstall the Sweepkit benchmark application. Click OK to continue."
     texts["done"] = "The Sweepkit benchmark application has been removed."

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   dir = argv[1];
-  std::ifstream in(std::string(SWEEPKIT_EXAMPLES_DIR) + "/vantor-gliders.json");
+  std::ifstream in(std::string(SWEEPKIT_EXAMPLES_DIR) + "/literal/vantor-gliders.json");
   std::stringstream text;
   text << in.rdbuf();
   UninstallData example = ParseManifest(text.str()).data;

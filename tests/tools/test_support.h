@@ -64,7 +64,7 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 inline std::string ExampleManifestPath() {
-  return std::string(SWEEPKIT_EXAMPLES_DIR) + "/vantor-gliders.json";
+  return std::string(SWEEPKIT_EXAMPLES_DIR) + "/literal/vantor-gliders.json";
 }
 
 }  // namespace sweepkit_test

@@ -174,7 +174,7 @@ TEST(ValidateTexts, FormattedTextsHoldOnePathSlotAndFitTheBuffer) {
       {STR_SHARED_UNUSED, "%s %-20s", "conversion other than one %s"},
       {STR_SHARED_UNUSED, "%-20s", nullptr},  // no "%s" in it: shown verbatim
       {STR_SHARED_UNUSED, "%s at 100%", "conversion other than one %s"},
-      {STR_OUT_OF_MEMORY, "%s and %s", "holds %s 2 times"},
+      {STR_OUT_OF_MEMORY, "%s and %s", "holds %s more than once"},
       {STR_INVALID_INFO, "literal %%s only", "only as part of %%s"},
       {STR_CAPTION, "%d %s %x", nullptr},  // texts 0-6 are never formatted
       {STR_NO_ALL, "%", nullptr},

@@ -12,6 +12,8 @@ const char* TagName(uint32_t tag) {
     case TAG_KEYS: return "TAG_KEYS";
     case TAG_KEY: return "TAG_KEY";
     case TAG_END: return "TAG_END";
+    case TAG_TEMPLATE: return "TAG_TEMPLATE";
+    case TAG_TEMPLATE_FORCE: return "TAG_TEMPLATE_FORCE";
     default: return "unknown";
   }
 }

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "tools/writer/codepage.h"
+#include "tools/writer/constants.h"
 
 namespace sweepkit {
 
@@ -40,10 +41,14 @@ class Converter {
  public:
   explicit Converter(unsigned codepage) : codepage_(codepage) {}
 
+  // The text as a template string: constants become tokens, which is why a
+  // zero byte of the text itself cannot be stored.
   std::string Text(const json& j, const std::string& entry) const {
     if (!j.is_string()) Refuse(entry, "must be a string");
+    const std::string& utf8 = j.get_ref<const std::string&>();
+    if (utf8.find('\0') != std::string::npos) Refuse(entry, "contains a zero byte");
     std::string out;
-    if (!FromUtf8(j.get<std::string>(), codepage_, &out))
+    if (!ToTemplateString(utf8, codepage_, &out))
       Refuse(entry, "cannot be represented in code page " + std::to_string(codepage_));
     return out;
   }
@@ -142,13 +147,14 @@ Manifest ParseManifest(const std::string& text) {
   for (size_t i = 0; i < files.size(); ++i) {
     std::string entry = "files[" + std::to_string(i) + "]";
     const json& f = files[i];
-    RequireObject(f, entry, {"dir", "name", "shared", "font", "selfreg"});
+    RequireObject(f, entry, {"dir", "name", "shared", "font", "selfreg", "force"});
     FileEntry e;
     e.dir = conv.Member(f, "dir", entry, true);
     e.name = conv.Member(f, "name", entry, false);
     e.flags = uint8_t((Flag(f, "shared", entry) ? FILE_SHARED : 0) |
                       (Flag(f, "font", entry) ? FILE_FONT : 0) |
                       (Flag(f, "selfreg", entry) ? FILE_SELFREG : 0));
+    if (Flag(f, "force", entry)) m.forced.push_back(BlockForced{LIST_FILES, uint32_t(i)});
     m.data.files.push_back(e);
   }
 
@@ -156,10 +162,11 @@ Manifest ParseManifest(const std::string& text) {
   for (size_t i = 0; i < shortcuts.size(); ++i) {
     std::string entry = "shortcuts[" + std::to_string(i) + "]";
     const json& s = shortcuts[i];
-    RequireObject(s, entry, {"dir", "name"});
+    RequireObject(s, entry, {"dir", "name", "force"});
     ShortcutEntry e;
     e.dir = conv.Member(s, "dir", entry, true);
     e.name = conv.Member(s, "name", entry, true);
+    if (Flag(s, "force", entry)) m.forced.push_back(BlockForced{LIST_SHORTCUTS, uint32_t(i)});
     m.data.shortcuts.push_back(e);
   }
 
@@ -167,7 +174,7 @@ Manifest ParseManifest(const std::string& text) {
   for (size_t i = 0; i < keys.size(); ++i) {
     std::string entry = "keys[" + std::to_string(i) + "]";
     const json& k = keys[i];
-    RequireObject(k, entry, {"root", "path"});
+    RequireObject(k, entry, {"root", "path", "force"});
     KeyEntry e;
     if (!k.contains("root")) Refuse(entry, "missing root");
     const json& r = k["root"];
@@ -181,6 +188,7 @@ Manifest ParseManifest(const std::string& text) {
       Refuse(entry + ".root", "must be a root key name or a number up to 0xFFFFFFFF");
     }
     e.path = conv.Member(k, "path", entry, true);
+    if (Flag(k, "force", entry)) m.forced.push_back(BlockForced{LIST_KEYS, uint32_t(i)});
     m.data.keys.push_back(e);
   }
   return m;

@@ -10,12 +10,15 @@ namespace sweepkit {
 
 struct Manifest {
   unsigned codepage = 1252;
-  UninstallData data;  // strings in code page bytes
+  // Template strings: code page bytes, folder constants as tokens (plain
+  // text when the manifest uses none).
+  UninstallData data;
+  std::vector<BlockForced> forced;  // entries marked "force": true
 };
 
 // Parses and converts a manifest. Throws PackError naming the offending
 // entry ("files[3].dir: ...") on bad JSON, unknown keys, wrong types,
-// missing texts and text that the code page cannot represent. The format
+// missing texts, zero bytes and text that the code page cannot represent. The format
 // rules are checked separately by ValidateData.
 Manifest ParseManifest(const std::string& json);
 

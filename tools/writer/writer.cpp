@@ -1,5 +1,7 @@
 #include "tools/writer/writer.h"
 
+#include "tools/writer/template.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -27,110 +29,84 @@ uint32_t GetU32(const uint8_t* p) {
 }
 
 // ---------------------------------------------------------------------------
+// Records for the block library
+
+namespace {
+
+BlockText View(const std::string& s) { return BlockText{s.data(), uint32_t(s.size())}; }
+
+}  // namespace
+
+BlockView::BlockView(const UninstallData& d) {
+  for (const std::string& s : d.strings) strings.push_back(View(s));
+  for (const FileEntry& f : d.files) files.push_back(BlockFile{View(f.dir), View(f.name), f.flags});
+  for (const ShortcutEntry& s : d.shortcuts) shortcuts.push_back(BlockShortcut{View(s.dir), View(s.name)});
+  for (const KeyEntry& k : d.keys) keys.push_back(BlockKey{k.root, View(k.path)});
+  data = BlockData{strings.data(), uint32_t(strings.size()),   files.data(),
+                   uint32_t(files.size()),   shortcuts.data(), uint32_t(shortcuts.size()),
+                   keys.data(),              uint32_t(keys.size()),
+                   d.keyChunks == KeyChunks::Appended};
+}
+
+// ---------------------------------------------------------------------------
 // Checks
 
 namespace {
 
-constexpr size_t kMaxCounted = 0xFFFF;
-constexpr size_t kMaxRecordStrings = RECORD_SCRATCH_SIZE - 2;  // 518
-constexpr size_t kMaxKeyPath = RECORD_SCRATCH_SIZE - 1;        // 519
-
-bool EndsInBackslash(const std::string& s) { return !s.empty() && s.back() == '\\'; }
-
-// What the stub's formatter makes of a text that holds "%s": the number of
-// %s conversions, whether any other conversion occurs, and the length of
-// the result with a path of pathLength bytes.
-struct FormatScan {
-  int slots = 0;
-  bool other = false;
-  size_t length = 0;
-};
-
-FormatScan ScanFormat(const std::string& text, size_t pathLength) {
-  FormatScan scan;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      ++scan.length;
-      continue;
-    }
-    char next = i + 1 < text.size() ? text[i + 1] : '\0';
-    if (next == '%') {
-      ++scan.length;
-      ++i;
-    } else if (next == 's') {
-      ++scan.slots;
-      scan.length += pathLength;
-      ++i;
-    } else {
-      scan.other = true;
-    }
-  }
-  return scan;
-}
-
 void CheckCounted(std::vector<Issue>& issues, const std::string& entry, const std::string& s) {
-  if (s.find('\0') != std::string::npos) issues.push_back({true, entry + ": contains a zero byte"});
-  if (s.size() > kMaxCounted)
+  BlockText t = View(s);
+  int status = CheckStringLimits(&t);
+  if (status == LIMIT_ZERO_BYTE) issues.push_back({true, entry + ": contains a zero byte"});
+  if (status == LIMIT_COUNTED)
     issues.push_back({true, entry + ": " + std::to_string(s.size()) +
                                 " bytes long; a string holds at most 65535"});
 }
 
 void CheckText(std::vector<Issue>& issues, int index, const std::string& text) {
   std::string entry = std::string("strings.") + kStringNames[index];
-  CheckCounted(issues, entry, text);
-  if (index < STR_OUT_OF_MEMORY) return;  // never formatted, shown as stored
+  BlockText t = View(text);
+  uint32_t shown = 0;
+  int status = CheckTextLimits(index, &t, &shown);
+  if (status == LIMIT_ZERO_BYTE || status == LIMIT_COUNTED) {
+    CheckCounted(issues, entry, text);
+  } else if (status == LIMIT_MESSAGE) {
+    issues.push_back({true, text.find("%s") == std::string::npos
+                                ? entry + ": longer than 1023 bytes (" + std::to_string(shown) + ")"
+                                : entry + ": longer than 1023 bytes once a 259-byte path is put in "
+                                          "place of %s (" + std::to_string(shown) + ")"});
+  } else if (status != LIMIT_OK) {
+    issues.push_back({true, entry + ": " + LimitReason(status)});
+  }
+}
 
-  // The stub formats a text as soon as "%s" occurs anywhere in it.
-  if (text.find("%s") == std::string::npos) {
-    if (text.size() > kMaxMessage)
-      issues.push_back({true, entry + ": longer than 1023 bytes (" +
-                                  std::to_string(text.size()) + ")"});
-    return;
+// A record's own limits: each string, then dir and name together.
+bool CheckRecord(std::vector<Issue>& issues, const std::string& entry, const std::string& dir,
+                 const std::string& name) {
+  size_t before = issues.size();
+  CheckCounted(issues, entry + ".dir", dir);
+  CheckCounted(issues, entry + ".name", name);
+  if (dir.size() + name.size() > kMaxRecordStrings) {
+    issues.push_back({true, entry + ": " + LimitReason(LIMIT_RECORD)});
+    return false;
   }
-  FormatScan scan = ScanFormat(text, kMaxPath);
-  if (scan.other) {
-    issues.push_back(
-        {true, entry + ": holds a conversion other than one %s (use %% for a percent sign)"});
-    return;
-  }
-  if (scan.slots == 0) {
-    issues.push_back({true, entry + ": holds %s only as part of %%s, so the path would not be "
-                                    "shown; write a lone %s where the path goes"});
-    return;
-  }
-  if (scan.slots > 1) {
-    issues.push_back({true, entry + ": holds %s " + std::to_string(scan.slots) +
-                                " times; it is formatted with one path"});
-    return;
-  }
-  if (scan.length > kMaxMessage)
-    issues.push_back({true, entry + ": longer than 1023 bytes once a 259-byte path is put in "
-                                    "place of %s (" + std::to_string(scan.length) + ")"});
+  return issues.size() == before;
+}
+
+std::string TooLong(const std::string& entry, size_t length) {
+  return entry + ": its path is " + std::to_string(length) + " bytes long; at most 259 fit";
 }
 
 }  // namespace
 
 size_t ComposedFilePathLength(const std::string& dir, const std::string& name,
                               size_t installDirLength) {
-  size_t resolved;
-  bool endsInBackslash;
-  if (!dir.empty() && dir[0] == '.') {
-    // A leading dot stands for the install dir (which ends in a backslash);
-    // only ".\rest" keeps the rest.
-    std::string rest = dir.size() >= 2 && dir[1] == '\\' ? dir.substr(2) : std::string();
-    resolved = installDirLength + rest.size();
-    endsInBackslash = rest.empty() ? installDirLength > 0 : EndsInBackslash(rest);
-  } else {
-    resolved = dir.size();
-    endsInBackslash = EndsInBackslash(dir);
-  }
-  if (name.empty()) return resolved;
-  return resolved + (resolved > 0 && !endsInBackslash ? 1 : 0) + name.size();
+  BlockFile f{View(dir), View(name), 0};
+  return ::ComposedFilePathLength(&f, uint32_t(installDirLength));
 }
 
 size_t ComposedShortcutPathLength(const std::string& dir, const std::string& name) {
-  if (name.empty()) return dir.size();  // only the folder is removed
-  return dir.size() + (!dir.empty() && !EndsInBackslash(dir) ? 1 : 0) + name.size();
+  BlockShortcut s{View(dir), View(name)};
+  return ::ComposedShortcutPathLength(&s);
 }
 
 std::vector<Issue> ValidateData(const UninstallData& data) {
@@ -144,55 +120,40 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
   for (size_t i = 0; i < data.files.size(); ++i) {
     const FileEntry& f = data.files[i];
     std::string entry = "files[" + std::to_string(i) + "]";
-    CheckCounted(issues, entry + ".dir", f.dir);
-    CheckCounted(issues, entry + ".name", f.name);
-    if (f.dir.size() + f.name.size() > kMaxRecordStrings) {
-      issues.push_back({true, entry + ": dir and name together exceed 518 bytes"});
-      continue;
-    }
+    if (!CheckRecord(issues, entry, f.dir, f.name)) continue;
+    BlockFile file{View(f.dir), View(f.name), f.flags};
+    uint32_t shortest = 0, typical = 0;
     if (!f.dir.empty() && f.dir[0] == '.') {
-      size_t shortest = ComposedFilePathLength(f.dir, f.name, kShortestInstallDir);
-      size_t typical = ComposedFilePathLength(f.dir, f.name, kTypicalInstallDir);
-      if (shortest > kMaxPath) {
+      if (CheckFileLimits(&file, kShortestInstallDir, &shortest) != LIMIT_OK) {
         issues.push_back({true, entry + ": its path is " + std::to_string(shortest) +
                                     " bytes even in the install dir \"C:\\\"; at most 259 fit"});
-      } else if (typical > kMaxPath) {
+      } else if (CheckFileLimits(&file, kTypicalInstallDir, &typical) != LIMIT_OK) {
         issues.push_back(
             {false, entry + ": its path fits only an install dir of at most " +
                         std::to_string(kMaxPath - (shortest - kShortestInstallDir)) +
                         " bytes; in a deeper one the uninstaller skips it"});
       }
-    } else {
-      size_t length = ComposedFilePathLength(f.dir, f.name, 0);
-      if (length > kMaxPath)
-        issues.push_back({true, entry + ": its path is " + std::to_string(length) +
-                                    " bytes long; at most 259 fit"});
+    } else if (CheckFileLimits(&file, 0, &shortest) != LIMIT_OK) {
+      issues.push_back({true, TooLong(entry, shortest)});
     }
   }
 
   for (size_t i = 0; i < data.shortcuts.size(); ++i) {
     const ShortcutEntry& s = data.shortcuts[i];
     std::string entry = "shortcuts[" + std::to_string(i) + "]";
-    CheckCounted(issues, entry + ".dir", s.dir);
-    CheckCounted(issues, entry + ".name", s.name);
-    if (s.dir.size() + s.name.size() > kMaxRecordStrings) {
-      issues.push_back({true, entry + ": dir and name together exceed 518 bytes"});
-      continue;
-    }
-    size_t length = ComposedShortcutPathLength(s.dir, s.name);
-    if (length > kMaxPath)
-      issues.push_back({true, entry + ": its path is " + std::to_string(length) +
-                                  " bytes long; at most 259 fit"});
+    if (!CheckRecord(issues, entry, s.dir, s.name)) continue;
+    BlockShortcut shortcut{View(s.dir), View(s.name)};
+    uint32_t length = 0;
+    if (CheckShortcutLimits(&shortcut, &length) != LIMIT_OK) issues.push_back({true, TooLong(entry, length)});
   }
 
   for (size_t i = 0; i < data.keys.size(); ++i) {
     const KeyEntry& k = data.keys[i];
-    std::string entry = "keys[" + std::to_string(i) + "]";
-    CheckCounted(issues, entry + ".path", k.path);
-    if (k.path.empty())
-      issues.push_back({true, entry + ".path: is empty; it would name the root key itself"});
-    else if (k.path.size() > kMaxKeyPath)
-      issues.push_back({true, entry + ".path: longer than 519 bytes"});
+    BlockKey key{k.root, View(k.path)};
+    int status = CheckKeyLimits(&key);
+    std::string entry = "keys[" + std::to_string(i) + "].path";
+    if (status == LIMIT_ZERO_BYTE || status == LIMIT_COUNTED) CheckCounted(issues, entry, k.path);
+    else if (status != LIMIT_OK) issues.push_back({true, entry + ": " + LimitReason(status)});
   }
   if (data.keyChunks == KeyChunks::Appended && data.keys.size() > KEY_SPARE_ENTRIES)
     issues.push_back({true, "keys: " + std::to_string(data.keys.size()) +
@@ -203,75 +164,15 @@ std::vector<Issue> ValidateData(const UninstallData& data) {
 // ---------------------------------------------------------------------------
 // Block
 
-namespace {
-
-void PutCounted(Bytes& out, const std::string& s) {
-  if (s.size() > kMaxCounted) throw PackError("a string of " + std::to_string(s.size()) +
-                                              " bytes does not fit a counted string");
-  PutU16(out, uint16_t(s.size()));
-  out.insert(out.end(), s.begin(), s.end());
-}
-
-void PutChunk(Bytes& out, uint16_t tag, const Bytes& payload) {
-  PutU32(out, tag);  // high 16 bits written as 0
-  PutU32(out, uint32_t(payload.size()));
-  out.insert(out.end(), payload.begin(), payload.end());
-}
-
-void PutKey(Bytes& out, const KeyEntry& key) {
-  PutU32(out, key.root);
-  PutCounted(out, key.path);
-}
-
-}  // namespace
-
 Bytes BuildBlock(const UninstallData& data) {
-  if (data.strings.size() > 0xFFFF) throw PackError("too many texts");
-  if (data.keyChunks == KeyChunks::Appended && data.keys.size() > KEY_SPARE_ENTRIES)
-    throw PackError("appended key chunks hold at most 3 keys");
-
-  Bytes block, payload;
-
-  PutU16(payload, 1);  // groupCount
-  PutU16(payload, uint16_t(data.strings.size()));
-  for (const std::string& s : data.strings) PutCounted(payload, s);
-  PutChunk(block, TAG_STRINGS, payload);
-
-  // TAG_KEYS always carries its count, so that TAG_KEY chunks have a list
-  // to extend even when it is empty.
-  payload.clear();
-  bool listed = data.keyChunks == KeyChunks::List;
-  PutU32(payload, listed ? uint32_t(data.keys.size()) : 0);
-  if (listed)
-    for (const KeyEntry& k : data.keys) PutKey(payload, k);
-  PutChunk(block, TAG_KEYS, payload);
-
-  payload.clear();
-  PutU32(payload, uint32_t(data.files.size()));
-  for (const FileEntry& f : data.files) {
-    PutCounted(payload, f.dir);
-    PutCounted(payload, f.name);
-    payload.push_back(f.flags & (FILE_SHARED | FILE_FONT | FILE_SELFREG));
-  }
-  PutChunk(block, TAG_FILES, payload);
-
-  payload.clear();
-  PutU32(payload, uint32_t(data.shortcuts.size()));
-  for (const ShortcutEntry& s : data.shortcuts) {
-    PutCounted(payload, s.dir);
-    PutCounted(payload, s.name);
-  }
-  PutChunk(block, TAG_SHORTCUTS, payload);
-
-  if (!listed) {
-    for (const KeyEntry& k : data.keys) {
-      payload.clear();
-      PutKey(payload, k);
-      PutChunk(block, TAG_KEY, payload);
-    }
-  }
-
-  PutChunk(block, TAG_END, Bytes());
+  BlockView view(data);
+  ByteSink sink = {nullptr, 0, 0, 0};
+  int status = BuildDataBlock(&view.data, &sink);
+  if (status != BUILD_NO_ROOM) throw PackError(BuildReason(status));
+  Bytes block(sink.size);
+  sink = ByteSink{block.data(), uint32_t(block.size()), 0, 0};
+  status = BuildDataBlock(&view.data, &sink);
+  if (status != BUILD_OK) throw PackError(BuildReason(status));
   return block;
 }
 
@@ -346,7 +247,10 @@ StubLayout InspectStub(const Bytes& stub) {
   return layout;
 }
 
-Bytes PackStub(const Bytes& stub, const Bytes& block) {
+namespace {
+
+// The stub's layout, refusing a stub that carries data or is cut short.
+StubLayout FreshStub(const Bytes& stub) {
   StubLayout layout = InspectStub(stub);
   if (layout.dataOffset != 0)
     throw PackError("the stub already carries data (dataOffset is " +
@@ -359,6 +263,13 @@ Bytes PackStub(const Bytes& stub, const Bytes& block) {
     throw PackError("the stub is cut short: its sections end at " +
                     std::to_string(layout.imageEnd) + " but the file has " +
                     std::to_string(stub.size()) + " bytes");
+  return layout;
+}
+
+}  // namespace
+
+Bytes PackStub(const Bytes& stub, const Bytes& block) {
+  StubLayout layout = FreshStub(stub);
   if (stub.size() + block.size() > 0xFFFFFFFFu)
     throw PackError("the packed file would exceed 4 GiB");
 
@@ -367,6 +278,34 @@ Bytes PackStub(const Bytes& stub, const Bytes& block) {
   for (int i = 0; i < 4; ++i)
     out[layout.locatorOffset + DATA_LOCATOR_SIGNATURE_SIZE + i] = uint8_t(offset >> (8 * i));
   out.insert(out.end(), block.begin(), block.end());
+  return out;
+}
+
+Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
+                    const std::vector<BlockForced>& forced) {
+  BlockView view(data);
+  TemplateHeader header = {TEMPLATE_VERSION, codepage,
+                           data.keyChunks == KeyChunks::Appended ? uint32_t(TEMPLATE_KEYS_APPENDED) : 0};
+  ByteSink sink = {nullptr, 0, 0, 0};
+  int status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), &sink);
+  if (status != BUILD_NO_ROOM) throw PackError(BuildReason(status));
+  Bytes block(sink.size);
+  sink = ByteSink{block.data(), uint32_t(block.size()), 0, 0};
+  status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), &sink);
+  if (status != BUILD_OK) throw PackError(BuildReason(status));
+  return block;
+}
+
+Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock) {
+  FreshStub(stub);
+  if (stub.size() + templateBlock.size() + TEMPLATE_TRAILER_SIZE > 0xFFFFFFFFu)
+    throw PackError("the template would exceed 4 GiB");
+  Bytes out = stub;
+  out.insert(out.end(), templateBlock.begin(), templateBlock.end());
+  uint8_t trailer[TEMPLATE_TRAILER_SIZE];
+  ByteSink sink = {trailer, sizeof trailer, 0, 0};
+  SinkTemplateTrailer(&sink, uint32_t(stub.size()));
+  out.insert(out.end(), trailer, trailer + sizeof trailer);
   return out;
 }
 

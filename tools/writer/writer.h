@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/writer/block_build.h"
 #include "uninstall_info/uninstall_info.h"
 
 namespace sweepkit {
@@ -49,6 +50,19 @@ struct UninstallData {
   KeyChunks keyChunks = KeyChunks::List;
 };
 
+// The block library's view of the data: its records point into `data`,
+// which must outlive the view and stay unchanged.
+struct BlockView {
+  explicit BlockView(const UninstallData& data);
+  BlockView(const BlockView&) = delete;
+  BlockView& operator=(const BlockView&) = delete;
+  std::vector<BlockText> strings;
+  std::vector<BlockFile> files;
+  std::vector<BlockShortcut> shortcuts;
+  std::vector<BlockKey> keys;
+  BlockData data;
+};
+
 // Manifest names of the texts, by index ("caption" ... "shared_unused").
 extern const char* const kStringNames[STR_COUNT];
 
@@ -58,6 +72,7 @@ constexpr size_t kShortestInstallDir = 3;
 constexpr size_t kTypicalInstallDir = 64;
 constexpr size_t kMaxPath = PATH_BUFFER_SIZE - 1;        // 259
 constexpr size_t kMaxMessage = MESSAGE_BUFFER_SIZE - 1;  // 1023
+constexpr size_t kMaxRecordStrings = RECORD_SCRATCH_SIZE - 2;  // 518
 
 struct Issue {
   bool error;           // false: a warning; the block is still written
@@ -75,7 +90,7 @@ size_t ComposedFilePathLength(const std::string& dir, const std::string& name,
 size_t ComposedShortcutPathLength(const std::string& dir, const std::string& name);
 
 // The chunk block: TAG_STRINGS, TAG_KEYS, TAG_FILES, TAG_SHORTCUTS, any
-// TAG_KEY chunks, TAG_END. Throws PackError on data the format cannot hold
+// TAG_KEY chunks, TAG_END, built by BuildDataBlock. Throws PackError on data the format cannot hold
 // (a string over 65535 bytes, too many appended keys).
 Bytes BuildBlock(const UninstallData& data);
 
@@ -97,6 +112,16 @@ size_t FindLocator(const Bytes& file);
 // A copy of the stub with the block appended and dataOffset patched.
 // Refuses a stub that already carries data.
 Bytes PackStub(const Bytes& stub, const Bytes& block);
+
+// The template block of data holding template strings: the TAG_TEMPLATE
+// header (version, code page, key layout), the data's chunks, the forced
+// entries, TAG_END. Throws PackError like BuildBlock.
+Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
+                    const std::vector<BlockForced>& forced);
+
+// A copy of the stub (left with dataOffset 0) followed by the template
+// block and the trailer that points at it. Refuses a stub that carries data.
+Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock);
 
 // Little-endian field helpers shared by the writer, the reader and tests.
 void PutU16(Bytes& out, uint16_t v);

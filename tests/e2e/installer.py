@@ -1,0 +1,182 @@
+"""End-to-end scenarios of the example's real NSIS installer under Wine: a
+silent install (sweepkit-finish.exe writes the uninstaller on the installing
+machine), every installed item checked, then the uninstall played by the
+driver. Run one with: python3 installer.py <name>."""
+import json
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness as h  # noqa: E402
+import scenarios  # noqa: E402
+
+SETUP = os.path.join(h.DIST, "vantor-gliders-setup.exe")
+EXAMPLES = os.path.join(h.ROOT, "examples")
+# a space and a letter of the ANSI code page (1252) outside ASCII
+INSTALL = "C:\\Program Files\\Vant\xf6r Gliders"
+GROUP = "Vantor Gliders"
+KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantor Gliders"
+INSTALL_WAIT = 120000
+CSIDL_DESKTOPDIRECTORY = 0x10  # the installer's desktop folder
+
+
+def manifest_path(version):
+    name = "vantor-gliders.json" if version == "1.0" else "vantor-gliders-%s.json" % version
+    return os.path.join(EXAMPLES, name)
+
+
+def manifest(version):
+    with open(manifest_path(version), encoding="utf-8") as f:
+        return json.load(f)
+
+
+def build_setup(s, version):
+    """The installer of a release: dist's for 1.0 (what `make installer`
+    built), built into the session for the others."""
+    if version == "1.0":
+        h.check(os.path.exists(SETUP), "%s is missing; run `make installer`" % SETUP)
+        return s.zpath(SETUP)
+    out = os.path.join(s.dir, "setup-%s.exe" % version)
+    rc, so, _ = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"),
+                               "--manifest", manifest_path(version), "--version", version,
+                               "--out", out, "--template", os.path.join(s.dir, "%s.skt" % version),
+                               "--work", s.dir], os.environ, 300)
+    h.check(rc == 0, "building the %s installer failed:\n%s" % (version, so.decode("utf-8", "replace")))
+    return s.zpath(out)
+
+
+def folders(s, app=INSTALL):
+    """The constants' values: the desktop and Programs folders the installer
+    and the finisher see, each made an empty folder of this prefix."""
+    r = s.drive(["specialfolder %d" % c for c in (CSIDL_DESKTOPDIRECTORY, scenarios.CSIDL_PROGRAMS)])
+    h.check(r.rc == 0 and len(r.folders) == 2, "special folders", r)
+    for f in r.folders.values():
+        scenarios._empty_private_folder(s, f)
+    return {"{desktop}": r.folders[CSIDL_DESKTOPDIRECTORY], "{programs}": r.folders[scenarios.CSIDL_PROGRAMS],
+            "{group}": GROUP, "{app}": app}
+
+
+def resolve(text, values):
+    for name, value in values.items():
+        text = text.replace(name, value)
+    return text
+
+
+def items(m, values):
+    """Every file and shortcut the release installs, as full paths."""
+    return ([resolve(f["dir"] + "\\" + f["name"], values) for f in m["files"]] +
+            [resolve(c["dir"] + "\\" + c["name"], values) for c in m["shortcuts"]])
+
+
+def neighbours(values):
+    """Unrelated items beside the application's, with names it starts."""
+    programs, desktop = values["{programs}"], values["{desktop}"]
+    return [INSTALL + " Tools\\keep.txt", programs + "\\" + GROUP + " Tools\\keep.lnk",
+            programs + "\\keep.lnk", desktop + "\\" + GROUP + " Notes.txt"]
+
+
+def install_lines(setup, folder=INSTALL):
+    # a raw command line: /S, then /D= unquoted and last, as the installer takes it
+    return ["start %s /S %s" % (h.quote(setup), h.quote("/D=" + folder)), "wait %d" % INSTALL_WAIT]
+
+
+def sz(r, name):
+    """The text of a string value of the application's key, as the driver read it."""
+    v = r.regvalues.get((KEY, name), "")
+    return h._unescape(v[4:-1]) if v.startswith('sz "') and v.endswith('"') else None
+
+
+def install(s, setup, m, values, version):
+    """Installs silently and checks every file, shortcut, folder and value."""
+    menu = values["{programs}"] + "\\" + GROUP
+    r = s.drive(install_lines(setup) +
+                ["exists %s" % h.quote(p) for p in items(m, values) + [INSTALL + "\\uninstall.exe", menu]] +
+                ["regvalue HKLM %s DisplayName" % h.quote(KEY), "regvalue HKLM %s UninstallString" % h.quote(KEY)],
+                timeout=INSTALL_WAIT // 1000 + 60)
+    h.check(r.rc == 0 and r.exits == [0], "silent install of %s" % version, r)
+    h.check(sz(r, "DisplayName") == "Vantor Gliders %s" % version, "DisplayName", r)
+    h.check(sz(r, "UninstallString") == '"%s\\uninstall.exe"' % INSTALL, "UninstallString", r)
+    return r
+
+
+def uninstall(s, m, values, version, leftovers=()):
+    """Runs the installed uninstaller, confirms; nothing of the application
+    stays, the neighbours do."""
+    stub = INSTALL + "\\uninstall.exe"
+    t = {k: resolve(v, values) for k, v in m["strings"].items()}
+    r = s.drive(["start %s" % h.quote(stub), "expect 30000", "press 1", "expect 30000", "press 1", "wait 30000"] +
+                ["absent %s" % h.quote(p) for p in items(m, values) + list(leftovers)] +
+                ["absent %s" % h.quote(values["{programs}"] + "\\" + GROUP), "regabsent HKLM %s" % h.quote(KEY),
+                 "waitabsent %s 20000" % h.quote(stub), "waitabsent %s 20000" % h.quote(INSTALL)] +
+                ["exists %s" % h.quote(p) for p in neighbours(values)] +
+                ["regexists HKLM %s" % h.quote(KEY + " Tools")], timeout=120)
+    h.check(r.rc == 0 and r.exits == [0], "uninstall of %s" % version, r)
+    h.check(len(r.windows) == 2, "confirm and done boxes expected", r)
+    h.assert_box(r.windows[0], t["caption"], t["confirm"], scenarios.OK_CANCEL, "SweepkitClass", result=r)
+    h.assert_box(r.windows[1], t["caption"], t["done"], scenarios.OK_ONLY, "SweepkitClass", result=r)
+    return r
+
+
+def prepare(s):
+    values = folders(s)
+    r = s.drive(["mkfile %s" % h.quote(p) for p in neighbours(values)] +
+                ["regkey HKLM %s" % h.quote(KEY + " Tools")])
+    h.check(r.rc == 0, "neighbours", r)
+    return values
+
+
+def install_and_uninstall(s):
+    values = prepare(s)
+    m = manifest("1.0")
+    install(s, build_setup(s, "1.0"), m, values, "1.0")
+    uninstall(s, m, values, "1.0")
+    return values
+
+
+def installer_silent(name):
+    """Silent install into a folder with a space and a non-ASCII letter, then
+    the uninstall. Then an install over a file named like the uninstaller that
+    is not one: finishing refuses it, the installer fails and installs nothing."""
+    with h.Session(name) as s:
+        values = install_and_uninstall(s)
+        setup = build_setup(s, "1.0")
+        junk = INSTALL + "\\uninstall.exe"
+        r = s.drive(["mkfile %s" % h.quote(junk) + ' "not an uninstaller"'] + install_lines(setup) +
+                    ["exists %s" % h.quote(junk), "regabsent HKLM %s" % h.quote(KEY),
+                     "absent %s" % h.quote(values["{programs}"] + "\\" + GROUP)] +
+                    ["absent %s" % h.quote(p) for p in items(manifest("1.0"), values)],
+                    timeout=INSTALL_WAIT // 1000 + 60)
+        h.check(r.exits and r.exits[0] != 0, "the installer must fail when finishing fails", r)
+        h.check(r.rc == 0, "nothing installed, the file intact", r)
+        with open(s.unix(junk), "rb") as f:
+            h.check(f.read() == b"not an uninstaller", "the earlier file must stay as it was")
+
+
+def installer_windows98(name):
+    """The same with Wine reporting Windows 98."""
+    with h.Session(name) as s:
+        s.set_windows_version("win98")
+        s.restart_wine()
+        install_and_uninstall(s)
+
+
+def installer_upgrade(name):
+    """1.0, then 1.1 over it (it drops glide.dat and adds tracks.dat): the
+    merged uninstaller removes the files of both, with 1.1's texts."""
+    with h.Session(name) as s:
+        values = prepare(s)
+        old, new = manifest("1.0"), manifest("1.1")
+        install(s, build_setup(s, "1.0"), old, values, "1.0")
+        install(s, build_setup(s, "1.1"), new, values, "1.1")
+        dropped = [p for p in items(old, values) if p not in items(new, values)]
+        h.check(dropped == [INSTALL + "\\glide.dat"], "1.1 drops one file: %r" % dropped)
+        r = s.drive(["exists %s" % h.quote(p) for p in dropped])
+        h.check(r.rc == 0, "1.0's file stays after the upgrade", r)
+        uninstall(s, new, values, "1.1", leftovers=dropped)
+
+
+SCENARIOS = {f.__name__: f for f in [installer_silent, installer_windows98, installer_upgrade]}
+
+if __name__ == "__main__":
+    sys.exit(h.main(SCENARIOS))
