@@ -283,6 +283,10 @@ class Session:
     """One test's private prefix (a hard-linked copy of the base prefix with
     its own registry) and Xvfb. Use as a context manager."""
 
+    # The Windows version Wine reports ("win95", "win98", "nt40"), set before
+    # anything runs in the prefix; None keeps Wine's default.
+    windows_version = None
+
     def __init__(self, name, keep=False):
         self.name = name
         self.dir = os.path.join(WORK, "runs", name)
@@ -308,6 +312,9 @@ class Session:
         # a wineserver that lingers between the session's runs (so they start
         # fast) but still ends by itself if the harness is killed
         run_bounded(["wineserver", "-p%d" % SERVER_LINGER], self.env, 20)
+        if self.windows_version:
+            self.set_windows_version(self.windows_version)
+            self.restart_wine()
         return self
 
     def _start_xvfb(self):

@@ -315,24 +315,33 @@ def registry_trees(name):
         h.check(r.rc == 0, "registry trees", r)
 
 
-def windows98_keys(name):
-    """Reported as Windows 98, the key stage leaves subkeys to RegDeleteKeyA,
-    which Wine (like Windows 98) deletes with the key; the run and the file
-    stage work the same as on NT."""
-    base = "Software\\Sweepkit E2E 98"
+def chained_keys(name):
+    """On the 95 family the key stage makes one RegDeleteKeyA per listed key
+    and leaves the subkeys to it. The listed trees here are chains (each key
+    has at most one subkey): Wine's own 95-family RegDeleteKeyA refuses, with
+    error 5, a key whose subkeys branch (two children at one level), where
+    real Windows 95 and 98 delete the whole tree. The host tests keep the
+    branching tree against the simulated 95 family. Siblings and the parent
+    stay; the file stage works as on NT."""
+    if not h.Session.windows_version:
+        h.Session.windows_version = "win98"
+    base = "Software\\Sweepkit E2E 9x"
     m = manifest(files=[{"dir": ".", "name": "app.exe"}],
                  keys=[{"root": "HKEY_CURRENT_USER", "path": base + "\\Leaf"},
-                       {"root": "HKEY_CURRENT_USER", "path": base + "\\Tree"}])
+                       {"root": "HKEY_CURRENT_USER", "path": base + "\\Chain"},
+                       {"root": "HKEY_LOCAL_MACHINE", "path": base + "\\Machine"}])
     with h.Session(name) as s:
-        s.set_windows_version("win98")
-        s.restart_wine()
-        d = "C:\\win98 test"
+        d = "C:\\chained keys"
         before = ["mkfile %s" % h.quote(d + "\\app.exe"), "regkey HKCU %s" % h.quote(base + "\\Leaf"),
-                  "regkey HKCU %s" % h.quote(base + "\\Tree\\Sub")]
+                  "regset HKCU %s v dword 1" % h.quote(base + "\\Chain"),
+                  "regset HKCU %s v sz x" % h.quote(base + "\\Chain\\A\\B\\C"),
+                  "regkey HKCU %s" % h.quote(base + "\\Chained"),
+                  "regset HKLM %s v dword 2" % h.quote(base + "\\Machine\\Sub")]
         after = ["absent %s" % h.quote(d + "\\app.exe"), "regabsent HKCU %s" % h.quote(base + "\\Leaf"),
-                 "regabsent HKCU %s" % h.quote(base + "\\Tree"), "regexists HKCU %s" % h.quote(base)]
+                 "regabsent HKCU %s" % h.quote(base + "\\Chain"), "regexists HKCU %s" % h.quote(base + "\\Chained"),
+                 "regabsent HKLM %s" % h.quote(base + "\\Machine"), "regexists HKLM %s" % h.quote(base)]
         r = run_confirmed(s, d, m, [], before, after)
-        h.check(r.rc == 0, "windows 98 key removal", r)
+        h.check(r.rc == 0, "95-family key removal under %s" % h.Session.windows_version, r)
 
 
 def write_protected_all(name):
@@ -533,9 +542,37 @@ SCENARIOS = {f.__name__: f for f in [
     damaged_lists,
     driver_selftest, example_confirmed, example_cancelled, no_data, block_cut_short,
     first_header_cut, write_protected, shared_dlls, self_registering, fonts,
-    shortcuts_and_sweep, registry_trees, windows98_keys, write_protected_all, held_file,
+    shortcuts_and_sweep, registry_trees, write_protected_all, held_file,
     shared_skips_treatments, self_removal_paths, stub_read_only, protected_folders,
 ]}
+
+# A representative set with Wine reporting older Windows versions, each run
+# as <version>_<scenario>: the whole example with its self-removal, the
+# write-protected prompt and its answers for all files, shared counts and
+# their question, shortcuts and the sweep, and the key stage (the 95 family's
+# single deletion with chained trees, NT 4.0's tree walk with branching ones).
+# Only NT 4.0 checks the all-users folders, which Windows 95 does not have.
+VERSION_SETS = {
+    "win95": [example_confirmed, write_protected_all, shared_dlls, shortcuts_and_sweep, chained_keys],
+    "win98": [example_confirmed, write_protected_all, shared_dlls, shortcuts_and_sweep, chained_keys],
+    "nt40": [example_confirmed, write_protected_all, shared_dlls, shortcuts_and_sweep, registry_trees,
+             protected_folders],
+}
+
+
+def _under(version, fn):
+    def scenario(name):
+        h.Session.windows_version = version
+        fn(name)
+    scenario.__name__ = "%s_%s" % (version, fn.__name__)
+    scenario.__doc__ = "%s With Wine reporting %s." % (fn.__doc__, version)
+    return scenario
+
+
+for _version, _fns in VERSION_SETS.items():
+    for _fn in _fns:
+        _scenario = _under(_version, _fn)
+        SCENARIOS[_scenario.__name__] = _scenario
 
 if __name__ == "__main__":
     sys.exit(h.main(SCENARIOS))

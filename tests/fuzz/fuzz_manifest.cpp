@@ -50,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const PackError&) {
     return 0;
   }
+  // What the packer refuses: the format's limits and the authoring rules.
   for (const Issue& issue : ValidateData(manifest.data))
+    if (issue.error) return 0;
+  for (const Issue& issue : CheckAuthoring(manifest.data, false))
     if (issue.error) return 0;
   Bytes block;
   try {

@@ -2,9 +2,11 @@
 // clean run failed in turn, once and from that point on.
 //
 // After each run: the run ended (a call limit stops a runaway), nothing
-// outside the lists changed, every item the clean run removed is gone unless
-// the failed call was its own, the self-removal script is the clean run's or
-// absent, and a run that shut down freed everything. Runs that end early on
+// outside the lists changed (the system's own folders count as outside even
+// when an entry names them, also when their lookup failed), every item the
+// clean run removed is gone unless the failed call was its own, the
+// self-removal script is the clean run's, started the same way, or absent,
+// and a run that shut down freed everything. Runs that end early on
 // purpose (start-up buffers, load, window class or window failed) return
 // without the shutdown: the stub's entry point then ends the process.
 //

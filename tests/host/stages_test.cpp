@@ -191,6 +191,7 @@ TEST_F(KeysTest, DeleteKeyTreeResults) {
 TEST_F(KeysTest, OtherPlatformsDeleteEachKeyInOneCall) {
   SimSetPlatform(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
   SimRegCreateKey(HKEY_LOCAL_MACHINE, "Software\\V\\A\\A1");
+  SimRegCreateKey(HKEY_LOCAL_MACHINE, "Software\\V\\B");  // a tree that branches
   Load(Block().keys({{kHklm, "Software\\V"}, {kHklm, ""}, {0x80000001u, "Software\\U"}}));
   RemoveRegistryKeys();
   EXPECT_FALSE(SimRegKeyExists(HKEY_LOCAL_MACHINE, "Software\\V"));

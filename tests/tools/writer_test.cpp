@@ -451,4 +451,15 @@ TEST(ParseBlock, FollowsTheLoaderOnUnknownAndEmptyChunks) {
             "unknown chunk at +0: TAG_STRINGS does not come first\n"
             "TAG_FILES chunk at +19: the tag's high 16 bits are not 0\n"
             "TAG_END chunk at +38: TAG_END has a payload of 2 bytes\n");
+
+  // An end chunk whose length runs past the file still ends the block there,
+  // as it does for the stub.
+  Bytes e(b.begin(), b.begin() + 38);
+  PutU32(e, TAG_END);
+  PutU32(e, 0xFFFFFFF0u);
+  p = ParseBlock(e.data(), e.size());
+  EXPECT_TRUE(p.complete);
+  EXPECT_EQ(p.end, e.size());
+  ASSERT_FALSE(p.problems.empty());
+  EXPECT_EQ(p.problems.back(), "TAG_END chunk at +38: TAG_END has a length of 4294967280, past the end of the file");
 }

@@ -78,6 +78,14 @@ ParsedBlock ParseBlock(const uint8_t* block, size_t size) {
     if (c.tag >> 16) out.problems.push_back(Where(c) + ": the tag's high 16 bits are not 0");
     if (out.chunks.size() == 1 && kind != TAG_STRINGS && c.length != 0)
       out.problems.push_back(Where(c) + ": TAG_STRINGS does not come first");
+    if (size - pos < c.length && kind == TAG_END) {
+      // The stub reads no payload after an end chunk, whatever its length.
+      out.problems.push_back(Where(c) + ": TAG_END has a length of " + std::to_string(c.length) +
+                             ", past the end of the file");
+      out.complete = true;
+      out.end = pos;
+      return out;
+    }
     if (size - pos < c.length) {
       out.problems.push_back("damaged: " + Where(c) + ": its length " +
                              std::to_string(c.length) + " runs past the end of the file");
