@@ -229,7 +229,12 @@ std::string Outcome(const std::string& path, bool isDir, const Machine& m, unsig
   for (size_t i = 0; i < children.size() && i < 3; ++i)
     out += (i ? ", " : "") + ToUtf8(children[i], codepage);
   if (children.size() > 3) out += ", ... (" + std::to_string(children.size()) + " items)";
-  if (PathsEqual(path.c_str(), m.installDir.c_str())) out += "; the self-removal script removes it";
+  // The script deletes the stub, then removes the folder only if that
+  // leaves it empty.
+  std::string stubName = m.stubPath.substr(m.stubPath.rfind('\\') + 1);
+  if (PathsEqual(path.c_str(), m.installDir.c_str()) && children.size() == 1 &&
+      PathsEqual(children[0].c_str(), stubName.c_str()))
+    out += "; the self-removal script removes it";
   return out;
 }
 

@@ -512,6 +512,66 @@ def protected_folders(name):
         h.check(not os.path.islink(s.unix(desktop)) and not os.listdir(s.unix(desktop)), "desktop", r)
 
 
+def _plan_outcome(text):
+    """What `sweepkit plan` says will be gone and what will stay: (absent,
+    present, keys), the last word on each path counting."""
+    import re
+    final, keys, section = {}, [], ""
+    for line in text.splitlines():
+        if line and not line.startswith(" "):
+            section = line
+        m = re.match(r"^\s+(?:delete|remove directory|then its folder|try) (.*)  \[(.*)\]$", line)
+        if m:
+            verdict = m.group(2)
+            gone = verdict in ("deleted", "removed") or "self-removal script removes it" in verdict
+            final[m.group(1)] = gone
+        elif line.startswith("  spared "):
+            final[line[len("  spared "):].split(": it is ")[0]] = False
+        elif section.startswith("registry keys") and line.startswith("  delete "):
+            keys.append(line[len("  delete "):])
+    return ([p for p, gone in final.items() if gone], [p for p, gone in final.items() if not gone], keys)
+
+
+def plan_matches_removal(name):
+    """`sweepkit plan` of an uninstaller names exactly what the real stub then
+    removes: every file, folder and key it says goes is gone, every folder it
+    says stays is still there."""
+    csidls = (CSIDL_DESKTOP, CSIDL_PROGRAMS, CSIDL_FONTS)
+    with h.Session(name) as s:
+        r = s.drive(["specialfolder %d" % c for c in csidls])
+        h.check(r.rc == 0 and len(r.folders) == len(csidls), "special folders", r)
+        desktop, programs, fonts = (r.folders[c] for c in csidls)
+        for folder in (desktop, programs):
+            _empty_private_folder(s, folder)
+        install = "C:\\plan test"
+        group = programs + "\\Plan Test"
+        base = "Software\\Sweepkit E2E plan"
+        m = manifest(files=[{"dir": ".", "name": "app.exe"}, {"dir": ".\\data", "name": "a.dat"},
+                            {"dir": ".\\data\\deep", "name": "b.dat"}, {"dir": ".\\empty", "name": ""},
+                            {"dir": desktop, "name": "Plan Test.lnk"}],
+                     shortcuts=[{"dir": group, "name": "One.lnk"}, {"dir": group, "name": "Two.lnk"}],
+                     keys=[{"root": "HKEY_CURRENT_USER", "path": base + "\\App"}])
+        stub = s.pack(m, install + "\\uninstall.exe")
+        rc, so, se = h.run_bounded([os.path.join(h.DIST, "sweepkit"), "plan", s.unix(stub),
+                                    "--install-dir", install, "--set", "desktop=" + desktop,
+                                    "--set", "programs=" + programs, "--set", "fonts=" + fonts],
+                                   os.environ, 60)
+        plan = so.decode("utf-8", "replace")
+        h.check(rc == 0, "plan failed: %s%s" % (plan, se.decode("utf-8", "replace")))
+        absent, present, keys = _plan_outcome(plan)
+        h.check(len(absent) >= 9 and desktop in present and keys == ["HKCU\\" + base + "\\App"],
+                "the plan names every item:\n" + plan)
+        made = [install + "\\app.exe", install + "\\data\\a.dat", install + "\\data\\deep\\b.dat",
+                desktop + "\\Plan Test.lnk", group + "\\One.lnk", group + "\\Two.lnk"]
+        before = ["mkfile %s" % h.quote(f) for f in made] + ["mkdir %s" % h.quote(install + "\\empty"),
+                                                              "regkey HKCU %s" % h.quote(base + "\\App\\Sub")]
+        after = (["waitabsent %s 20000" % h.quote(p) for p in absent] +
+                 ["exists %s" % h.quote(p) for p in present] +
+                 ["regabsent HKCU %s" % h.quote(base + "\\App"), "regexists HKCU %s" % h.quote(base)])
+        r = run_confirmed(s, install, m, [], before, after)
+        h.check(r.rc == 0, "what the plan said:\n" + plan, r)
+
+
 def damaged_lists(name):
     """List counts no allocation can hold end in the out-of-memory box with the
     stub's path (never in a wrapped-round allocation), exit -1; a key chunk
@@ -544,6 +604,7 @@ SCENARIOS = {f.__name__: f for f in [
     first_header_cut, write_protected, shared_dlls, self_registering, fonts,
     shortcuts_and_sweep, registry_trees, write_protected_all, held_file,
     shared_skips_treatments, self_removal_paths, stub_read_only, protected_folders,
+    plan_matches_removal,
 ]}
 
 # A representative set with Wine reporting older Windows versions, each run
