@@ -63,7 +63,7 @@ static void EndLineOn(DWORD which) {
 
 void EndLine(void) { EndLineOn(STD_ERROR_HANDLE); }
 
-static void SayOutOfMemory(void) {
+void SayOutOfMemory(void) {
   Put("sweepkit-finish: out of memory");
   EndLine();
 }
@@ -79,6 +79,21 @@ static struct {
   NamedValue named[MAX_NAMED];
   u32 namedCount;
 } Args;
+
+int SayAboutPath(const char* path, const char* what, DWORD error, const char* tail) {
+  Put("sweepkit-finish: ");
+  Put(path);
+  Put(": ");
+  Put(what);
+  if (error) {
+    Put(" (error ");
+    PutNumber(error);
+    Put(")");
+  }
+  Put(tail);
+  EndLine();
+  return 0;
+}
 
 static int Usage(const char* problem, const char* argument) {
   Put("sweepkit-finish: ");
@@ -155,26 +170,7 @@ static int ParseArguments(void) {
 
 // ---- Template --------------------------------------------------------------
 
-static int Refuse(const char* path, const char* reason) {
-  Put("sweepkit-finish: ");
-  Put(path);
-  Put(": ");
-  Put(reason);
-  EndLine();
-  return 0;
-}
-
-static int RefuseError(const char* path, const char* what, DWORD error) {
-  Put("sweepkit-finish: ");
-  Put(path);
-  Put(": ");
-  Put(what);
-  Put(" (error ");
-  PutNumber(error);
-  Put(")");
-  EndLine();
-  return 0;
-}
+static int Refuse(const char* path, const char* reason) { return SayAboutPath(path, reason, 0, ""); }
 
 static struct {
   FileBytes file;
@@ -186,7 +182,7 @@ static struct {
 static int ReadTemplate(void) {
   const char* path = Args.templatePath;
   DWORD error = ReadWholeFile(path, &Template.file);
-  if (error) return RefuseError(path, "cannot be read", error);
+  if (error) return SayAboutPath(path, "cannot be read", error, "");
   u32 blockSize;
   int status = FindTemplateBlock(Template.file.data, Template.file.size, &Template.blockOffset, &blockSize);
   const u8* block = Template.file.data + Template.blockOffset;
@@ -272,7 +268,7 @@ static int Finish(void) {
   const char* path = Args.outPath;
   int split = SplitFullPath(path, OutFull, OutFolder);
   if (split > 0 && Args.mergePath) split = SplitFullPath(path = Args.mergePath, OldFull, OldFolder);
-  if (split < 0) return RefuseError(path, "cannot be made a full path", GetLastError()), EXIT_REFUSED;
+  if (split < 0) return SayAboutPath(path, "cannot be made a full path", GetLastError(), ""), EXIT_REFUSED;
   if (!split) return Usage("not a file path", path), EXIT_USAGE;
 
   if (!ReadTemplate()) return EXIT_REFUSED;

@@ -24,6 +24,10 @@ void Put(const char* text);
 void PutText(const BlockText* text);
 void PutNumber(u32 value);
 void EndLine(void);
+// "sweepkit-finish: PATH: WHAT (error N)TAIL" as a line of its own; the error
+// part only when `error` is not 0. Returns 0, for refusals.
+int SayAboutPath(const char* path, const char* what, DWORD error, const char* tail);
+void SayOutOfMemory(void);
 
 // ---- Command line (command_line.cpp) ---------------------------------------
 // Splits a command line by the usual rules: whitespace separates arguments,

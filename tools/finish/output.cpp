@@ -7,18 +7,7 @@ static char TempPath[PATH_BUFFER_SIZE];
 static char AsidePath[PATH_BUFFER_SIZE];
 
 static int Fail(const char* outPath, const char* what, DWORD error) {
-  Put("sweepkit-finish: ");
-  Put(outPath);
-  Put(": ");
-  Put(what);
-  if (error) {
-    Put(" (error ");
-    PutNumber(error);
-    Put(")");
-  }
-  Put("; nothing was changed");
-  EndLine();
-  return 0;
+  return SayAboutPath(outPath, what, error, "; nothing was changed");
 }
 
 // ---- Read back -------------------------------------------------------------

@@ -164,8 +164,7 @@ static int ResolveOne(const BlockText* text, int role, int list, u32 index, cons
   if (status == RESOLVE_OK) {
     char* copy = (char*)FinishAlloc(length + 1);
     if (!copy) {
-      Put("sweepkit-finish: out of memory");
-      EndLine();
+      SayOutOfMemory();
       return 0;
     }
     MemCopy(copy, Resolver.scratch, length);
@@ -245,8 +244,7 @@ int ResolveTemplate(const ResolveInput* input, BlockData* finished) {
   finished->keys = (BlockKey*)FinishAlloc(in->keyCount * (u32)sizeof(BlockKey) + 1);
   if (!Resolver.scratch || !Resolver.conversion.wide || !Resolver.conversion.back || !finished->strings ||
       !finished->files || !finished->shortcuts || !finished->keys) {
-    Put("sweepkit-finish: out of memory");
-    EndLine();
+    SayOutOfMemory();
     return 0;
   }
   finished->stringCount = in->stringCount;

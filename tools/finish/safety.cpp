@@ -87,7 +87,6 @@ int CheckSafety(const BlockData* data, const BlockForced* forced, u32 forcedCoun
     return CheckRules(&input, ReportProblem, 0) == 0;
   }
 outOfMemory:
-  Put("sweepkit-finish: out of memory");
-  EndLine();
+  SayOutOfMemory();
   return 0;
 }
