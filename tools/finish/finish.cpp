@@ -2,6 +2,8 @@
 // checks, output. Also its memory and its message lines.
 #include "tools/finish/finish.h"
 
+#include <stdarg.h>
+
 // ---- Memory ----------------------------------------------------------------
 
 // Each block is preceded by a link to the block allocated before it.
@@ -52,6 +54,29 @@ void PutNumber(u32 value) {
   while (n) PutBytes(&digits[--n], 1);
 }
 
+static void PutFormatList(const char* format, va_list arguments) {
+  for (const char* f = format; *f; f++) {
+    if (f[0] == '%' && f[1] == 's') Put(va_arg(arguments, const char*)), f++;
+    else if (f[0] == '%' && f[1] == 'u') PutNumber(va_arg(arguments, u32)), f++;
+    else PutBytes(f, 1);
+  }
+}
+
+void PutFormat(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  PutFormatList(format, arguments);
+  va_end(arguments);
+}
+
+void Say(const char* format, ...) {
+  Put("sweepkit-finish: ");
+  va_list arguments;
+  va_start(arguments, format);
+  PutFormatList(format, arguments);
+  va_end(arguments);
+}
+
 static void EndLineOn(DWORD which) {
   Line[LineLength++] = '\r';
   Line[LineLength++] = '\n';
@@ -64,7 +89,7 @@ static void EndLineOn(DWORD which) {
 void EndLine(void) { EndLineOn(STD_ERROR_HANDLE); }
 
 void SayOutOfMemory(void) {
-  Put("sweepkit-finish: out of memory");
+  Say("out of memory");
   EndLine();
 }
 
@@ -81,27 +106,16 @@ static struct {
 } Args;
 
 int SayAboutPath(const char* path, const char* what, DWORD error, const char* tail) {
-  Put("sweepkit-finish: ");
-  Put(path);
-  Put(": ");
-  Put(what);
-  if (error) {
-    Put(" (error ");
-    PutNumber(error);
-    Put(")");
-  }
+  Say("%s: %s", path, what);
+  if (error) PutFormat(" (error %u)", error);
   Put(tail);
   EndLine();
   return 0;
 }
 
 static int Usage(const char* problem, const char* argument) {
-  Put("sweepkit-finish: ");
-  Put(problem);
-  if (argument) {
-    Put(": ");
-    Put(argument);
-  }
+  Say("%s", problem);
+  if (argument) PutFormat(": %s", argument);
   EndLine();
   Put("usage: sweepkit-finish APP.skt OUT.exe [--set NAME=VALUE]... [--merge OLD.exe]");
   EndLine();
@@ -203,15 +217,9 @@ static int ReadTemplate(void) {
     status = ReadTemplateBlock(block, blockSize, c, &problem);
   }
   if (status != READ_OK) {
-    Put("sweepkit-finish: ");
-    Put(path);
-    Put(": not a usable template: ");
-    Put(ReadReason(status));
-    if (status != READ_NO_TRAILER && status != READ_BAD_OFFSET) {
-      Put(" (chunk at block offset ");
-      PutNumber(problem.offset);
-      Put(")");
-    }
+    Say("%s: not a usable template: %s", path, ReadReason(status));
+    if (status != READ_NO_TRAILER && status != READ_BAD_OFFSET)
+      PutFormat(" (chunk at block offset %u)", problem.offset);
     EndLine();
     return 0;
   }
@@ -250,10 +258,9 @@ static int CheckLimits(const BlockData* data) {
   u32 installDirLength = folderLength + (OutFolder[folderLength - 1] == '\\' ? 0 : 1);
   int status = CheckDataLimits(data, installDirLength, &list, &index);
   if (status == LIMIT_OK) return 1;
-  Put("sweepkit-finish: ");
+  Say("");
   PutEntry(list, index, 0);
-  Put(": ");
-  Put(LimitReason(status));
+  PutFormat(": %s", LimitReason(status));
   EndLine();
   return 0;
 }
@@ -309,21 +316,9 @@ static int Finish(void) {
   if (!WriteUninstaller(OutFull, OutFolder, Template.file.data, Template.blockOffset, &Template.layout,
                         &finished))
     return EXIT_REFUSED;
-  Put("sweepkit-finish: wrote ");
-  Put(OutFull);
-  Put(": ");
-  PutNumber(finished.fileCount);
-  Put(" files, ");
-  PutNumber(finished.shortcutCount);
-  Put(" shortcuts, ");
-  PutNumber(finished.keyCount);
-  Put(" keys");
-  if (Args.mergePath) {
-    Put(", ");
-    PutNumber(kept);
-    Put(" kept from ");
-    Put(OldFull);
-  }
+  Say("wrote %s: %u files, %u shortcuts, %u keys", OutFull, finished.fileCount, finished.shortcutCount,
+      finished.keyCount);
+  if (Args.mergePath) PutFormat(", %u kept from %s", kept, OldFull);
   EndLineOn(STD_OUTPUT_HANDLE);
   return EXIT_WRITTEN;
 }

@@ -23,6 +23,10 @@ void FreeAllFinishBlocks(void);
 void Put(const char* text);
 void PutText(const BlockText* text);
 void PutNumber(u32 value);
+// Appends `format` with each %s replaced by a string argument and each %u by
+// a number; Say puts "sweepkit-finish: " before it. Neither ends the line.
+void PutFormat(const char* format, ...);
+void Say(const char* format, ...);
 void EndLine(void);
 // "sweepkit-finish: PATH: WHAT (error N)TAIL" as a line of its own; the error
 // part only when `error` is not 0. Returns 0, for refusals.

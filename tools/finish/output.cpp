@@ -100,8 +100,7 @@ static DWORD PutInPlace(const char* outPath) {
     return error ? error : ERROR_ACCESS_DENIED;
   }
   if (!DeleteFileA(AsidePath)) {
-    Put("sweepkit-finish: warning: left ");
-    Put(AsidePath);
+    Say("warning: left %s", AsidePath);
     EndLine();
   }
   return 0;

@@ -137,13 +137,8 @@ void PutEntry(int list, u32 index, const char* field) {
     else PutNumber(index);
     return;
   }
-  Put(list == LIST_FILES ? "files[" : list == LIST_SHORTCUTS ? "shortcuts[" : "keys[");
-  PutNumber(index);
-  Put("]");
-  if (field) {
-    Put(".");
-    Put(field);
-  }
+  PutFormat("%s[%u]", list == LIST_FILES ? "files" : list == LIST_SHORTCUTS ? "shortcuts" : "keys", index);
+  if (field) PutFormat(".%s", field);
 }
 
 // ---- Resolution ------------------------------------------------------------
@@ -172,21 +167,17 @@ static int ResolveOne(const BlockText* text, int role, int list, u32 index, cons
     result->length = length;
     return 1;
   }
-  Put("sweepkit-finish: ");
+  Say("");
   PutEntry(list, index, field);
   Put(": ");
   if (status == RESOLVE_UNKNOWN_CONSTANT && problem.constant != CONST_NAMED) {
-    Put("no folder {");
-    Put(ConstantNames[problem.constant]);
-    Put("}");
+    PutFormat("no folder {%s}", ConstantNames[problem.constant]);
   } else if (status == RESOLVE_UNKNOWN_CONSTANT) {
     Put("unknown constant {");
     PutText(&problem.name);
     Put("} (--set it)");
   } else if (status == RESOLVE_CONVERSION) {
-    Put("a character code page ");
-    PutNumber(Resolver.conversion.to);
-    Put(" lacks");
+    PutFormat("a character code page %u lacks", Resolver.conversion.to);
   } else if (status == RESOLVE_NO_ROOM) {
     Put(BuildReason(BUILD_STRING_TOO_LONG));
   } else {
