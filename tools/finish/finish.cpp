@@ -22,6 +22,14 @@ void* FinishAlloc(u32 size) {
   return link + 1;
 }
 
+int AllocLists(BlockData* data, const BlockData* counts) {
+  data->strings = (BlockText*)FinishAlloc(counts->stringCount * (u32)sizeof(BlockText) + 1);
+  data->files = (BlockFile*)FinishAlloc(counts->fileCount * (u32)sizeof(BlockFile) + 1);
+  data->shortcuts = (BlockShortcut*)FinishAlloc(counts->shortcutCount * (u32)sizeof(BlockShortcut) + 1);
+  data->keys = (BlockKey*)FinishAlloc(counts->keyCount * (u32)sizeof(BlockKey) + 1);
+  return data->strings && data->files && data->shortcuts && data->keys;
+}
+
 void FreeAllFinishBlocks(void) {
   while (LastBlock) {
     BlockLink* previous = LastBlock->previous;
@@ -205,12 +213,9 @@ static int ReadTemplate(void) {
   // First pass counts the records, the second one fills arrays of that size.
   if (status == READ_OK) status = ReadTemplateBlock(block, blockSize, c, &problem);
   if (status == READ_OK) {
-    c->data.strings = (BlockText*)FinishAlloc(c->data.stringCount * (u32)sizeof(BlockText) + 1);
-    c->data.files = (BlockFile*)FinishAlloc(c->data.fileCount * (u32)sizeof(BlockFile) + 1);
-    c->data.shortcuts = (BlockShortcut*)FinishAlloc(c->data.shortcutCount * (u32)sizeof(BlockShortcut) + 1);
-    c->data.keys = (BlockKey*)FinishAlloc(c->data.keyCount * (u32)sizeof(BlockKey) + 1);
+    int ok = AllocLists(&c->data, &c->data);
     c->forced = (BlockForced*)FinishAlloc(c->forcedCount * (u32)sizeof(BlockForced) + 1);
-    if (!c->data.strings || !c->data.files || !c->data.shortcuts || !c->data.keys || !c->forced) {
+    if (!ok || !c->forced) {
       SayOutOfMemory();
       return 0;
     }

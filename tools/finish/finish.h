@@ -17,6 +17,9 @@ int RunFinisher(void);
 // Every block of a run is freed together at its end.
 void* FinishAlloc(u32 size);  // zero-filled; null when out of memory
 void FreeAllFinishBlocks(void);
+// Gives each list of `data` an array for as many records as `counts` holds
+// (`data` may be `counts`). 0 when out of memory.
+int AllocLists(BlockData* data, const BlockData* counts);
 
 // ---- Messages (finish.cpp) -------------------------------------------------
 // One line on standard error is built piece by piece and written by EndLine.

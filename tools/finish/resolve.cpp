@@ -229,12 +229,7 @@ int ResolveTemplate(const ResolveInput* input, BlockData* finished) {
   Resolver.conversion.wide = (WCHAR*)FinishAlloc(2 * MAX_COUNTED * (u32)sizeof(WCHAR));
   Resolver.conversion.back = (char*)FinishAlloc(MAX_COUNTED + 1);
   // Room for each list to grow by what a merge may add is made there.
-  finished->strings = (BlockText*)FinishAlloc(in->stringCount * (u32)sizeof(BlockText) + 1);
-  finished->files = (BlockFile*)FinishAlloc(in->fileCount * (u32)sizeof(BlockFile) + 1);
-  finished->shortcuts = (BlockShortcut*)FinishAlloc(in->shortcutCount * (u32)sizeof(BlockShortcut) + 1);
-  finished->keys = (BlockKey*)FinishAlloc(in->keyCount * (u32)sizeof(BlockKey) + 1);
-  if (!Resolver.scratch || !Resolver.conversion.wide || !Resolver.conversion.back || !finished->strings ||
-      !finished->files || !finished->shortcuts || !finished->keys) {
+  if (!AllocLists(finished, in) || !Resolver.scratch || !Resolver.conversion.wide || !Resolver.conversion.back) {
     SayOutOfMemory();
     return 0;
   }
