@@ -2,6 +2,8 @@
 // checks, output. Also its memory and its message lines.
 #include "tools/finish/finish.h"
 
+#include <stdarg.h>
+
 // ---- Memory ----------------------------------------------------------------
 
 // Each block is preceded by a link to the block allocated before it.
@@ -18,6 +20,14 @@ void* FinishAlloc(u32 size) {
   link->previous = LastBlock;
   LastBlock = link;
   return link + 1;
+}
+
+int AllocLists(BlockData* data, const BlockData* counts) {
+  data->strings = (BlockText*)FinishAlloc(counts->stringCount * (u32)sizeof(BlockText) + 1);
+  data->files = (BlockFile*)FinishAlloc(counts->fileCount * (u32)sizeof(BlockFile) + 1);
+  data->shortcuts = (BlockShortcut*)FinishAlloc(counts->shortcutCount * (u32)sizeof(BlockShortcut) + 1);
+  data->keys = (BlockKey*)FinishAlloc(counts->keyCount * (u32)sizeof(BlockKey) + 1);
+  return data->strings && data->files && data->shortcuts && data->keys;
 }
 
 void FreeAllFinishBlocks(void) {
@@ -52,6 +62,29 @@ void PutNumber(u32 value) {
   while (n) PutBytes(&digits[--n], 1);
 }
 
+static void PutFormatList(const char* format, va_list arguments) {
+  for (const char* f = format; *f; f++) {
+    if (f[0] == '%' && f[1] == 's') Put(va_arg(arguments, const char*)), f++;
+    else if (f[0] == '%' && f[1] == 'u') PutNumber(va_arg(arguments, u32)), f++;
+    else PutBytes(f, 1);
+  }
+}
+
+void PutFormat(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  PutFormatList(format, arguments);
+  va_end(arguments);
+}
+
+void Say(const char* format, ...) {
+  Put("sweepkit-finish: ");
+  va_list arguments;
+  va_start(arguments, format);
+  PutFormatList(format, arguments);
+  va_end(arguments);
+}
+
 static void EndLineOn(DWORD which) {
   Line[LineLength++] = '\r';
   Line[LineLength++] = '\n';
@@ -63,8 +96,8 @@ static void EndLineOn(DWORD which) {
 
 void EndLine(void) { EndLineOn(STD_ERROR_HANDLE); }
 
-static void SayOutOfMemory(void) {
-  Put("sweepkit-finish: out of memory");
+void SayOutOfMemory(void) {
+  Say("out of memory");
   EndLine();
 }
 
@@ -80,13 +113,17 @@ static struct {
   u32 namedCount;
 } Args;
 
+int SayAboutPath(const char* path, const char* what, DWORD error, const char* tail) {
+  Say("%s: %s", path, what);
+  if (error) PutFormat(" (error %u)", error);
+  Put(tail);
+  EndLine();
+  return 0;
+}
+
 static int Usage(const char* problem, const char* argument) {
-  Put("sweepkit-finish: ");
-  Put(problem);
-  if (argument) {
-    Put(": ");
-    Put(argument);
-  }
+  Say("%s", problem);
+  if (argument) PutFormat(": %s", argument);
   EndLine();
   Put("usage: sweepkit-finish APP.skt OUT.exe [--set NAME=VALUE]... [--merge OLD.exe]");
   EndLine();
@@ -155,26 +192,7 @@ static int ParseArguments(void) {
 
 // ---- Template --------------------------------------------------------------
 
-static int Refuse(const char* path, const char* reason) {
-  Put("sweepkit-finish: ");
-  Put(path);
-  Put(": ");
-  Put(reason);
-  EndLine();
-  return 0;
-}
-
-static int RefuseError(const char* path, const char* what, DWORD error) {
-  Put("sweepkit-finish: ");
-  Put(path);
-  Put(": ");
-  Put(what);
-  Put(" (error ");
-  PutNumber(error);
-  Put(")");
-  EndLine();
-  return 0;
-}
+static int Refuse(const char* path, const char* reason) { return SayAboutPath(path, reason, 0, ""); }
 
 static struct {
   FileBytes file;
@@ -186,7 +204,7 @@ static struct {
 static int ReadTemplate(void) {
   const char* path = Args.templatePath;
   DWORD error = ReadWholeFile(path, &Template.file);
-  if (error) return RefuseError(path, "cannot be read", error);
+  if (error) return SayAboutPath(path, "cannot be read", error, "");
   u32 blockSize;
   int status = FindTemplateBlock(Template.file.data, Template.file.size, &Template.blockOffset, &blockSize);
   const u8* block = Template.file.data + Template.blockOffset;
@@ -195,27 +213,18 @@ static int ReadTemplate(void) {
   // First pass counts the records, the second one fills arrays of that size.
   if (status == READ_OK) status = ReadTemplateBlock(block, blockSize, c, &problem);
   if (status == READ_OK) {
-    c->data.strings = (BlockText*)FinishAlloc(c->data.stringCount * (u32)sizeof(BlockText) + 1);
-    c->data.files = (BlockFile*)FinishAlloc(c->data.fileCount * (u32)sizeof(BlockFile) + 1);
-    c->data.shortcuts = (BlockShortcut*)FinishAlloc(c->data.shortcutCount * (u32)sizeof(BlockShortcut) + 1);
-    c->data.keys = (BlockKey*)FinishAlloc(c->data.keyCount * (u32)sizeof(BlockKey) + 1);
+    int ok = AllocLists(&c->data, &c->data);
     c->forced = (BlockForced*)FinishAlloc(c->forcedCount * (u32)sizeof(BlockForced) + 1);
-    if (!c->data.strings || !c->data.files || !c->data.shortcuts || !c->data.keys || !c->forced) {
+    if (!ok || !c->forced) {
       SayOutOfMemory();
       return 0;
     }
     status = ReadTemplateBlock(block, blockSize, c, &problem);
   }
   if (status != READ_OK) {
-    Put("sweepkit-finish: ");
-    Put(path);
-    Put(": not a usable template: ");
-    Put(ReadReason(status));
-    if (status != READ_NO_TRAILER && status != READ_BAD_OFFSET) {
-      Put(" (chunk at block offset ");
-      PutNumber(problem.offset);
-      Put(")");
-    }
+    Say("%s: not a usable template: %s", path, ReadReason(status));
+    if (status != READ_NO_TRAILER && status != READ_BAD_OFFSET)
+      PutFormat(" (chunk at block offset %u)", problem.offset);
     EndLine();
     return 0;
   }
@@ -254,10 +263,9 @@ static int CheckLimits(const BlockData* data) {
   u32 installDirLength = folderLength + (OutFolder[folderLength - 1] == '\\' ? 0 : 1);
   int status = CheckDataLimits(data, installDirLength, &list, &index);
   if (status == LIMIT_OK) return 1;
-  Put("sweepkit-finish: ");
+  Say("");
   PutEntry(list, index, 0);
-  Put(": ");
-  Put(LimitReason(status));
+  PutFormat(": %s", LimitReason(status));
   EndLine();
   return 0;
 }
@@ -272,7 +280,7 @@ static int Finish(void) {
   const char* path = Args.outPath;
   int split = SplitFullPath(path, OutFull, OutFolder);
   if (split > 0 && Args.mergePath) split = SplitFullPath(path = Args.mergePath, OldFull, OldFolder);
-  if (split < 0) return RefuseError(path, "cannot be made a full path", GetLastError()), EXIT_REFUSED;
+  if (split < 0) return SayAboutPath(path, "cannot be made a full path", GetLastError(), ""), EXIT_REFUSED;
   if (!split) return Usage("not a file path", path), EXIT_USAGE;
 
   if (!ReadTemplate()) return EXIT_REFUSED;
@@ -313,21 +321,9 @@ static int Finish(void) {
   if (!WriteUninstaller(OutFull, OutFolder, Template.file.data, Template.blockOffset, &Template.layout,
                         &finished))
     return EXIT_REFUSED;
-  Put("sweepkit-finish: wrote ");
-  Put(OutFull);
-  Put(": ");
-  PutNumber(finished.fileCount);
-  Put(" files, ");
-  PutNumber(finished.shortcutCount);
-  Put(" shortcuts, ");
-  PutNumber(finished.keyCount);
-  Put(" keys");
-  if (Args.mergePath) {
-    Put(", ");
-    PutNumber(kept);
-    Put(" kept from ");
-    Put(OldFull);
-  }
+  Say("wrote %s: %u files, %u shortcuts, %u keys", OutFull, finished.fileCount, finished.shortcutCount,
+      finished.keyCount);
+  if (Args.mergePath) PutFormat(", %u kept from %s", kept, OldFull);
   EndLineOn(STD_OUTPUT_HANDLE);
   return EXIT_WRITTEN;
 }

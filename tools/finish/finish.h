@@ -17,13 +17,24 @@ int RunFinisher(void);
 // Every block of a run is freed together at its end.
 void* FinishAlloc(u32 size);  // zero-filled; null when out of memory
 void FreeAllFinishBlocks(void);
+// Gives each list of `data` an array for as many records as `counts` holds
+// (`data` may be `counts`). 0 when out of memory.
+int AllocLists(BlockData* data, const BlockData* counts);
 
 // ---- Messages (finish.cpp) -------------------------------------------------
 // One line on standard error is built piece by piece and written by EndLine.
 void Put(const char* text);
 void PutText(const BlockText* text);
 void PutNumber(u32 value);
+// Appends `format` with each %s replaced by a string argument and each %u by
+// a number; Say puts "sweepkit-finish: " before it. Neither ends the line.
+void PutFormat(const char* format, ...);
+void Say(const char* format, ...);
 void EndLine(void);
+// "sweepkit-finish: PATH: WHAT (error N)TAIL" as a line of its own; the error
+// part only when `error` is not 0. Returns 0, for refusals.
+int SayAboutPath(const char* path, const char* what, DWORD error, const char* tail);
+void SayOutOfMemory(void);
 
 // ---- Command line (command_line.cpp) ---------------------------------------
 // Splits a command line by the usual rules: whitespace separates arguments,

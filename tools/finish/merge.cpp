@@ -143,15 +143,7 @@ static int ReadChunks(const u8* block, u32 size, BlockData* old) {
 
 int ReadOldUninstaller(const char* path, FileBytes* file, BlockData* old) {
   DWORD error = ReadWholeFile(path, file);
-  if (error) {
-    Put("sweepkit-finish: ");
-    Put(path);
-    Put(": cannot be read (error ");
-    PutNumber(error);
-    Put(")");
-    EndLine();
-    return 0;
-  }
+  if (error) return SayAboutPath(path, "cannot be read", error, "");
   ImageLayout layout;
   int status = FindImageLocator(file->data, file->size, &layout);
   const char* reason = 0;
@@ -162,12 +154,7 @@ int ReadOldUninstaller(const char* path, FileBytes* file, BlockData* old) {
   else if (!ReadChunks(file->data + layout.dataOffset, file->size - layout.dataOffset, old))
     reason = OldReason;
   if (!reason) return 1;
-  Put("sweepkit-finish: ");
-  Put(path);
-  Put(": not a Sweepkit uninstaller or damaged: ");
-  Put(reason);
-  EndLine();
-  return 0;
+  return SayAboutPath(path, "not a Sweepkit uninstaller or damaged: ", 0, reason);
 }
 
 // ---- Entry identity --------------------------------------------------------

@@ -7,18 +7,7 @@ static char TempPath[PATH_BUFFER_SIZE];
 static char AsidePath[PATH_BUFFER_SIZE];
 
 static int Fail(const char* outPath, const char* what, DWORD error) {
-  Put("sweepkit-finish: ");
-  Put(outPath);
-  Put(": ");
-  Put(what);
-  if (error) {
-    Put(" (error ");
-    PutNumber(error);
-    Put(")");
-  }
-  Put("; nothing was changed");
-  EndLine();
-  return 0;
+  return SayAboutPath(outPath, what, error, "; nothing was changed");
 }
 
 // ---- Read back -------------------------------------------------------------
@@ -111,8 +100,7 @@ static DWORD PutInPlace(const char* outPath) {
     return error ? error : ERROR_ACCESS_DENIED;
   }
   if (!DeleteFileA(AsidePath)) {
-    Put("sweepkit-finish: warning: left ");
-    Put(AsidePath);
+    Say("warning: left %s", AsidePath);
     EndLine();
   }
   return 0;

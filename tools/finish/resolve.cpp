@@ -126,24 +126,25 @@ static int ConvertLiteral(void* context, const char* in, u32 length, char* out, 
 
 // ---- Entry names -----------------------------------------------------------
 
-static const char* const TextNames[STR_COUNT] = {
-    "caption", "confirm", "done", "yes", "yes_all", "no", "no_all",
-    "out_of_memory", "invalid_info", "write_protected", "shared_unused"};
+// The manifest's names of the texts, in their order, one after another.
+static const char TextNames[] =
+    "caption\0confirm\0done\0yes\0yes_all\0no\0no_all\0"
+    "out_of_memory\0invalid_info\0write_protected\0shared_unused";
 
 void PutEntry(int list, u32 index, const char* field) {
   if (list == 0) {
     Put("strings.");
-    if (index < STR_COUNT) Put(TextNames[index]);
-    else PutNumber(index);
+    if (index < STR_COUNT) {
+      const char* name = TextNames;
+      for (u32 i = 0; i < index; i++) name += StrLen(name) + 1;
+      Put(name);
+    } else {
+      PutNumber(index);
+    }
     return;
   }
-  Put(list == LIST_FILES ? "files[" : list == LIST_SHORTCUTS ? "shortcuts[" : "keys[");
-  PutNumber(index);
-  Put("]");
-  if (field) {
-    Put(".");
-    Put(field);
-  }
+  PutFormat("%s[%u]", list == LIST_FILES ? "files" : list == LIST_SHORTCUTS ? "shortcuts" : "keys", index);
+  if (field) PutFormat(".%s", field);
 }
 
 // ---- Resolution ------------------------------------------------------------
@@ -164,8 +165,7 @@ static int ResolveOne(const BlockText* text, int role, int list, u32 index, cons
   if (status == RESOLVE_OK) {
     char* copy = (char*)FinishAlloc(length + 1);
     if (!copy) {
-      Put("sweepkit-finish: out of memory");
-      EndLine();
+      SayOutOfMemory();
       return 0;
     }
     MemCopy(copy, Resolver.scratch, length);
@@ -173,21 +173,17 @@ static int ResolveOne(const BlockText* text, int role, int list, u32 index, cons
     result->length = length;
     return 1;
   }
-  Put("sweepkit-finish: ");
+  Say("");
   PutEntry(list, index, field);
   Put(": ");
   if (status == RESOLVE_UNKNOWN_CONSTANT && problem.constant != CONST_NAMED) {
-    Put("no folder {");
-    Put(ConstantNames[problem.constant]);
-    Put("}");
+    PutFormat("no folder {%s}", ConstantNames[problem.constant]);
   } else if (status == RESOLVE_UNKNOWN_CONSTANT) {
     Put("unknown constant {");
     PutText(&problem.name);
     Put("} (--set it)");
   } else if (status == RESOLVE_CONVERSION) {
-    Put("a character code page ");
-    PutNumber(Resolver.conversion.to);
-    Put(" lacks");
+    PutFormat("a character code page %u lacks", Resolver.conversion.to);
   } else if (status == RESOLVE_NO_ROOM) {
     Put(BuildReason(BUILD_STRING_TOO_LONG));
   } else {
@@ -239,14 +235,8 @@ int ResolveTemplate(const ResolveInput* input, BlockData* finished) {
   Resolver.conversion.wide = (WCHAR*)FinishAlloc(2 * MAX_COUNTED * (u32)sizeof(WCHAR));
   Resolver.conversion.back = (char*)FinishAlloc(MAX_COUNTED + 1);
   // Room for each list to grow by what a merge may add is made there.
-  finished->strings = (BlockText*)FinishAlloc(in->stringCount * (u32)sizeof(BlockText) + 1);
-  finished->files = (BlockFile*)FinishAlloc(in->fileCount * (u32)sizeof(BlockFile) + 1);
-  finished->shortcuts = (BlockShortcut*)FinishAlloc(in->shortcutCount * (u32)sizeof(BlockShortcut) + 1);
-  finished->keys = (BlockKey*)FinishAlloc(in->keyCount * (u32)sizeof(BlockKey) + 1);
-  if (!Resolver.scratch || !Resolver.conversion.wide || !Resolver.conversion.back || !finished->strings ||
-      !finished->files || !finished->shortcuts || !finished->keys) {
-    Put("sweepkit-finish: out of memory");
-    EndLine();
+  if (!AllocLists(finished, in) || !Resolver.scratch || !Resolver.conversion.wide || !Resolver.conversion.back) {
+    SayOutOfMemory();
     return 0;
   }
   finished->stringCount = in->stringCount;

@@ -31,16 +31,10 @@ static const char* AbsoluteDir(const BlockText* dir, const char* appFolder) {
 
 static void ReportProblem(void* context, const RuleProblem* p) {
   (void)context;
-  Put("sweepkit-finish: ");
-  if (p->severity == RULE_WARNING) Put("warning: ");
+  Say(p->severity == RULE_WARNING ? "warning: " : "");
   PutEntry(p->list, p->index, p->field[0] ? p->field : 0);
-  Put(": ");
-  Put(p->text);
-  if (p->detail[0]) {
-    Put(" (");
-    Put(p->detail);
-    Put(")");
-  }
+  PutFormat(": %s", p->text);
+  if (p->detail[0]) PutFormat(" (%s)", p->detail);
   if (p->forced)
     Put("; kept because the entry says \"force\": true");
   else if (p->forceable)
@@ -87,7 +81,6 @@ int CheckSafety(const BlockData* data, const BlockForced* forced, u32 forcedCoun
     return CheckRules(&input, ReportProblem, 0) == 0;
   }
 outOfMemory:
-  Put("sweepkit-finish: out of memory");
-  EndLine();
+  SayOutOfMemory();
   return 0;
 }

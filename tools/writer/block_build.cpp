@@ -172,7 +172,7 @@ const char* BuildReason(int status) {
     case BUILD_OK: return "built";
     case BUILD_NO_ROOM: return "the output buffer is too small";
     case BUILD_TOO_LARGE: return "the block would exceed 4 GiB";
-    case BUILD_STRING_TOO_LONG: return "a string is over 65535 bytes; a string holds at most 65535";
+    case BUILD_STRING_TOO_LONG: return "a string is over 65535 bytes";
     case BUILD_TOO_MANY_STRINGS: return "over 65535 texts";
     case BUILD_TOO_MANY_KEYS: return "appended key chunks hold at most 3 keys";
     case BUILD_BAD_FORCED: return "a forced entry names no entry";

@@ -293,17 +293,17 @@ static unsigned TrimmedLength(const char* s, unsigned n) {
 // installation folder, a Start menu group) can land: known by the constant
 // of the folder they are in or by this machine's path of it, in every
 // build.
-static const struct {
-  unsigned char in;
-  const char* name;
-} kKeptFolders[] = {
-    {FOLDER_PROGRAMS, "StartUp"},       {FOLDER_COMMONPROGRAMS, "StartUp"},
-    {FOLDER_PROGRAMS, "Accessories"},   {FOLDER_COMMONPROGRAMS, "Accessories"},
-    {FOLDER_PROGRAMS, "Administrative Tools"}, {FOLDER_COMMONPROGRAMS, "Administrative Tools"},
-    {FOLDER_WIN, "TEMP"},    {FOLDER_WIN, "SYSTEM"},   {FOLDER_WIN, "SYSTEM32"},
-    {FOLDER_WIN, "INF"},     {FOLDER_WIN, "HELP"},     {FOLDER_WIN, "COMMAND"},
-    {FOLDER_WIN, "Profiles"}, {FOLDER_WIN, "All Users"},
-};
+// Each entry: the FOLDER_ id of the folder it is in as one byte, then its
+// name and a zero byte; packed, so that the list costs no pointer per entry.
+static const char kKeptFolders[] =
+    "\7StartUp\0\10StartUp\0"
+    "\7Accessories\0\10Accessories\0"
+    "\7" "Administrative Tools\0\10" "Administrative Tools\0"
+    "\2TEMP\0\2SYSTEM\0\2SYSTEM32\0"
+    "\2INF\0\2HELP\0\2" "COMMAND\0"
+    "\2Profiles\0\2" "All Users\0";
+static_assert(FOLDER_WIN == 2 && FOLDER_PROGRAMS == 7 && FOLDER_COMMONPROGRAMS == 8,
+              "the kept folders name their parents by these numbers");
 
 static const char* KeptFolderName(const Folder* folder, const RuleFolders* known) {
   unsigned cut = folder->length;
@@ -312,9 +312,9 @@ static const char* KeptFolderName(const Folder* folder, const RuleFolders* known
   const char* last = folder->text + cut;
   unsigned lastLength = folder->length - cut;
   Folder parent = {folder->base, folder->text, TrimmedLength(folder->text, cut)};
-  for (unsigned i = 0; i < sizeof(kKeptFolders) / sizeof(kKeptFolders[0]); i++) {
-    const char* name = kKeptFolders[i].name;
-    int in = kKeptFolders[i].in;
+  for (const char* k = kKeptFolders; *k; k += Length(k) + 1) {
+    int in = k[0];
+    const char* name = k + 1;
     if (!SameFolded(last, lastLength, name, Length(name))) continue;
     if ((parent.base == in && parent.length == 0) ||
         (parent.base == FOLDER_NONE && known && known->path[in] && SameAsKnown(&parent, known->path[in])))
