@@ -10,7 +10,10 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_image import DIR_TLS, PeImage  # noqa: E402
 
-MAX_FINISH_SIZE = 24576
+# 24 KiB held the finisher until it applied the authoring rules to the
+# resolved data; those (without their literal-path and shared-key tables)
+# cost about 4 KiB.
+MAX_FINISH_SIZE = 28672
 ALLOWED_IMPORTS = {
     'kernel32.dll': {
         'CloseHandle', 'CreateFileA', 'DeleteFileA', 'ExitProcess', 'GetACP', 'GetCommandLineA',
