@@ -387,21 +387,10 @@ int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOpt
                       const PlanValues& named) {
   uint32_t offset = 0, size = 0;
   int status = FindTemplateBlock(file.data(), uint32_t(file.size()), &offset, &size);
-  TemplateContents t = TemplateContents();
-  ReadProblem problem;
-  // Count, then read into arrays of that size.
-  if (status == READ_OK) status = ReadTemplateBlock(file.data() + offset, size, &t, &problem);
-  std::vector<BlockText> strings(t.data.stringCount);
-  std::vector<BlockFile> files(t.data.fileCount);
-  std::vector<BlockShortcut> shortcuts(t.data.shortcutCount);
-  std::vector<BlockKey> keys(t.data.keyCount);
-  std::vector<BlockForced> forced(t.forcedCount);
+  TemplateRead t;
   if (status == READ_OK) {
-    t.data = BlockData{strings.data(), uint32_t(strings.size()), files.data(), uint32_t(files.size()),
-                       shortcuts.data(), uint32_t(shortcuts.size()), keys.data(), uint32_t(keys.size()), 0};
-    t.forced = forced.data();
-    t.forcedCount = uint32_t(forced.size());
-    status = ReadTemplateBlock(file.data() + offset, size, &t, &problem);
+    t = ReadTemplateData(file.data() + offset, size);
+    status = t.status;
   }
   if (status != READ_OK) throw PackError(label + ": damaged template: " + ReadReason(status));
 
@@ -409,34 +398,7 @@ int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOpt
   // need no conversion.
   PlanOptions options = given;
   options.codepage = t.header.codepage;
-  auto text = [](const BlockText& b) { return std::string(b.bytes, b.length); };
-  UninstallData data;
-  data.keyChunks = t.data.keysAppended ? KeyChunks::Appended : KeyChunks::List;
-  for (const BlockText& b : strings) data.strings.push_back(text(b));
-  for (const BlockFile& f : files) {
-    FileEntry e;
-    e.dir = text(f.dir);
-    e.name = text(f.name);
-    e.flags = f.flags;
-    data.files.push_back(e);
-  }
-  for (const BlockShortcut& sc : shortcuts) {
-    ShortcutEntry e;
-    e.dir = text(sc.dir);
-    e.name = text(sc.name);
-    data.shortcuts.push_back(e);
-  }
-  for (const BlockKey& k : keys) {
-    KeyEntry e;
-    e.root = k.root;
-    e.path = text(k.path);
-    data.keys.push_back(e);
-  }
-  for (const BlockForced& f : forced) {
-    if (f.list == LIST_FILES) data.files[f.index].force = true;
-    if (f.list == LIST_SHORTCUTS) data.shortcuts[f.index].force = true;
-    if (f.list == LIST_KEYS) data.keys[f.index].force = true;
-  }
+  UninstallData& data = t.data;
 
   // The constants as the finisher finds them: the machine's folders (an
   // all-users folder it lacks is the per-user one), {app} the folder the

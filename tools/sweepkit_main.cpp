@@ -260,7 +260,6 @@ void PrintData(const UninstallData& d, Show show) {
   }
 }
 
-std::string Str(const BlockText& t) { return std::string(t.bytes, t.length); }
 
 int InspectTemplate(const std::string& path, const Bytes& file) {
   uint32_t offset = 0, size = 0;
@@ -280,40 +279,19 @@ int InspectTemplate(const std::string& path, const Bytes& file) {
   std::printf("DataLocator at file offset 0x%zX (%zu): dataOffset 0x%08" PRIX32 " (%" PRIu32 ")\n",
               locator, locator, dataOffset, dataOffset);
 
-  // Count, then read into arrays of that size.
-  const uint8_t* block = file.data() + offset;
-  TemplateContents t = TemplateContents();
-  ReadProblem problem;
-  status = ReadTemplateBlock(block, size, &t, &problem);
-  std::vector<BlockText> strings(t.data.stringCount);
-  std::vector<BlockFile> files(t.data.fileCount);
-  std::vector<BlockShortcut> shortcuts(t.data.shortcutCount);
-  std::vector<BlockKey> keys(t.data.keyCount);
-  std::vector<BlockForced> forced(t.forcedCount);
-  if (status == READ_OK) {
-    t.data = BlockData{strings.data(), uint32_t(strings.size()), files.data(),
-                       uint32_t(files.size()), shortcuts.data(), uint32_t(shortcuts.size()),
-                       keys.data(), uint32_t(keys.size()), 0};
-    t.forced = forced.data();
-    t.forcedCount = uint32_t(forced.size());
-    status = ReadTemplateBlock(block, size, &t, &problem);
-  }
-  if (status != READ_OK) {
+  TemplateRead t = ReadTemplateData(file.data() + offset, size);
+  if (t.status != READ_OK) {
     std::fflush(stdout);
-    std::cerr << "sweepkit: damaged template: " << TagName(problem.tag) << " chunk at +"
-              << problem.offset << ": " << ReadReason(status) << "\n";
+    std::cerr << "sweepkit: damaged template: " << TagName(t.problem.tag) << " chunk at +"
+              << t.problem.offset << ": " << ReadReason(t.status) << "\n";
     return 1;
   }
 
   unsigned codepage = t.header.codepage;
   std::printf("version %" PRIu32 ", code page %u, keys %s\n", t.header.version, codepage,
-              t.data.keysAppended ? "appended (TAG_KEY chunks)" : "listed");
-  UninstallData d;
-  d.keyChunks = t.data.keysAppended ? KeyChunks::Appended : KeyChunks::List;
-  for (const BlockText& s : strings) d.strings.push_back(Str(s));
-  for (const BlockFile& f : files) d.files.push_back({Str(f.dir), Str(f.name), f.flags});
-  for (const BlockShortcut& s : shortcuts) d.shortcuts.push_back({Str(s.dir), Str(s.name)});
-  for (const BlockKey& k : keys) d.keys.push_back({k.root, Str(k.path)});
+              t.data.keyChunks == KeyChunks::Appended ? "appended (TAG_KEY chunks)" : "listed");
+  const UninstallData& d = t.data;
+  const std::vector<BlockForced>& forced = t.forced;
   PrintData(d, [codepage](const std::string& s) { return QuoteUtf8(TemplateToUtf8(s, codepage)); });
   if (!forced.empty()) {
     static const char* const kLists[] = {"", "files", "shortcuts", "keys"};
@@ -327,11 +305,6 @@ int InspectTemplate(const std::string& path, const Bytes& file) {
   if (bad) std::cerr << "sweepkit: damaged template: its stub carries a dataOffset\n";
   bad = Report(CheckTemplate(d)) || bad;
   // The authoring rules as pack --template applied them, as warnings.
-  for (const BlockForced& f : forced) {
-    if (f.list == LIST_FILES) d.files[f.index].force = true;
-    if (f.list == LIST_SHORTCUTS) d.shortcuts[f.index].force = true;
-    if (f.list == LIST_KEYS) d.keys[f.index].force = true;
-  }
   std::vector<Issue> rules = CheckAuthoring(d, false);
   for (Issue& issue : rules) issue.error = false;
   Report(rules);

@@ -268,38 +268,8 @@ TEST(Resolver, LimitsAfterResolution) {
 
 namespace {
 
-struct ReadBack {
-  int status = -1;
-  ReadProblem problem = {};
-  TemplateHeader header = {};
-  UninstallData data;
-  std::vector<BlockForced> forced;
-};
-
 // Reads a block the way the finisher does: count, then read into arrays.
-ReadBack Read(const Bytes& block) {
-  ReadBack r;
-  TemplateContents t = TemplateContents();
-  r.status = ReadTemplateBlock(block.data(), uint32_t(block.size()), &t, &r.problem);
-  if (r.status != READ_OK) return r;
-  std::vector<BlockText> strings(t.data.stringCount);
-  std::vector<BlockFile> files(t.data.fileCount);
-  std::vector<BlockShortcut> shortcuts(t.data.shortcutCount);
-  std::vector<BlockKey> keys(t.data.keyCount);
-  r.forced.resize(t.forcedCount);
-  t.data = BlockData{strings.data(), uint32_t(strings.size()), files.data(), uint32_t(files.size()),
-                     shortcuts.data(), uint32_t(shortcuts.size()), keys.data(), uint32_t(keys.size()), 0};
-  t.forced = r.forced.data();
-  r.status = ReadTemplateBlock(block.data(), uint32_t(block.size()), &t, &r.problem);
-  r.header = t.header;
-  auto str = [](const BlockText& b) { return std::string(b.bytes, b.length); };
-  for (const BlockText& s : strings) r.data.strings.push_back(str(s));
-  for (const BlockFile& f : files) r.data.files.push_back({str(f.dir), str(f.name), f.flags});
-  for (const BlockShortcut& s : shortcuts) r.data.shortcuts.push_back({str(s.dir), str(s.name)});
-  for (const BlockKey& k : keys) r.data.keys.push_back({k.root, str(k.path)});
-  r.data.keyChunks = t.data.keysAppended ? KeyChunks::Appended : KeyChunks::List;
-  return r;
-}
+TemplateRead Read(const Bytes& block) { return ReadTemplateData(block.data(), uint32_t(block.size())); }
 
 std::string Manifest932() {
   return R"({"codepage": 932, "key_chunks": "appended",
@@ -324,7 +294,7 @@ TEST(TemplateBlock, RoundTripThroughTheFile) {
   ASSERT_EQ(FindTemplateBlock(file.data(), uint32_t(file.size()), &offset, &size), READ_OK);
   EXPECT_EQ(offset, MinimalPe().size());
   EXPECT_EQ(Bytes(file.begin(), file.begin() + offset), MinimalPe()) << "the stub must stay as shipped";
-  ReadBack r = Read(Bytes(file.begin() + offset, file.begin() + offset + size));
+  TemplateRead r = Read(Bytes(file.begin() + offset, file.begin() + offset + size));
   ASSERT_EQ(r.status, READ_OK) << ReadReason(r.status) << " at +" << r.problem.offset;
   EXPECT_EQ(r.header.version, 1u);
   EXPECT_EQ(r.header.codepage, 932u);
@@ -349,7 +319,7 @@ TEST(TemplateBlock, RoundTripThroughTheFile) {
 
   // Without forced entries the chunk is left out; the keys may be listed.
   m.data.keyChunks = KeyChunks::List;
-  ReadBack plain = Read(BuildTemplate(m.data, m.codepage, {}));
+  TemplateRead plain = Read(BuildTemplate(m.data, m.codepage, {}));
   ASSERT_EQ(plain.status, READ_OK) << ReadReason(plain.status);
   EXPECT_EQ(plain.header.options, 0u);
   EXPECT_EQ(plain.data.keys.size(), 2u);
@@ -440,7 +410,7 @@ TEST(TemplateBlock, StrictReaderNamesWhatIsWrong) {
       {"no TAG_END", Bytes(good.begin(), good.begin() + end), READ_NO_END, TAG_TEMPLATE_FORCE},
   };
   for (const Case& c : cases) {
-    ReadBack r = Read(c.block);
+    TemplateRead r = Read(c.block);
     EXPECT_EQ(r.status, c.status) << c.what << ": " << ReadReason(r.status);
     EXPECT_EQ(r.problem.tag, c.tag) << c.what;
   }

@@ -622,27 +622,40 @@ static int FolderInUse(Checker* c, unsigned self, const Folder* folder) {
 }
 #endif
 
-static void CheckFile(Checker* c, unsigned i) {
-  const RuleFile* e = &c->input->files[i];
-  const int L = RULE_FILES;
+// The form of an entry's dir, shared by files and shortcuts (only files may
+// be relative to the installation folder). 1 when the folder rules can judge
+// it: the form is sound and no named value still stands at its start.
+static int CheckDirForm(Checker* c, int L, unsigned i, int base, const char* dir, int relativeAllowed) {
   int formOk = 1;
-  if (e->base == FOLDER_NAMED) {
+  if (base == FOLDER_NAMED) {
     formOk = 0;  // judged when the template is finished
-  } else if (e->base != FOLDER_NONE) {
-    formOk = ConstantRestOk(e->dir);
+  } else if (base != FOLDER_NONE) {
+    formOk = ConstantRestOk(dir);
     if (!formOk) REFUSE(L, i, "dir", "continues its folder constant with something other than a backslash");
-  } else if (!IsAbsolute(e->dir) && !IsInstallRelative(e->dir)) {
+  } else if (!IsAbsolute(dir) && !(relativeAllowed && IsInstallRelative(dir))) {
     formOk = 0;
-    REFUSE(L, i, "dir",
-           "is neither absolute (X:\\... or \\\\server\\share\\...) nor relative to the installation "
-           "folder (exactly . or .\\...); the uninstaller would resolve it against whatever folder it "
-           "was started from");
+    if (relativeAllowed)
+      REFUSE(L, i, "dir",
+             "is neither absolute (X:\\... or \\\\server\\share\\...) nor relative to the installation "
+             "folder (exactly . or .\\...); the uninstaller would resolve it against whatever folder it "
+             "was started from");
+    else
+      REFUSE(L, i, "dir",
+             "is not absolute (X:\\... or \\\\server\\share\\...); shortcut folders are never resolved "
+             "against the installation folder");
   }
-  if (HasDotDotPart(e->dir)) {
+  if (HasDotDotPart(dir)) {
     formOk = 0;
     REFUSE(L, i, "dir", "holds a .. part, naming a folder other than it appears to");
   }
-  CheckPathText(c, L, i, "dir", e->dir);
+  CheckPathText(c, L, i, "dir", dir);
+  return formOk;
+}
+
+static void CheckFile(Checker* c, unsigned i) {
+  const RuleFile* e = &c->input->files[i];
+  const int L = RULE_FILES;
+  int formOk = CheckDirForm(c, L, i, e->base, e->dir, 1);
   if (!e->name) {
     REFUSE(L, i, "", "has no name; write \"name\": \"\" for a directory entry");
     return;
@@ -686,23 +699,7 @@ static void CheckFile(Checker* c, unsigned i) {
 static void CheckShortcut(Checker* c, unsigned i) {
   const RuleShortcut* e = &c->input->shortcuts[i];
   const int L = RULE_SHORTCUTS;
-  int formOk = 1;
-  if (e->base == FOLDER_NAMED) {
-    formOk = 0;  // judged when the template is finished
-  } else if (e->base != FOLDER_NONE) {
-    formOk = ConstantRestOk(e->dir);
-    if (!formOk) REFUSE(L, i, "dir", "continues its folder constant with something other than a backslash");
-  } else if (!IsAbsolute(e->dir)) {
-    formOk = 0;
-    REFUSE(L, i, "dir",
-           "is not absolute (X:\\... or \\\\server\\share\\...); shortcut folders are never resolved "
-           "against the installation folder");
-  }
-  if (HasDotDotPart(e->dir)) {
-    formOk = 0;
-    REFUSE(L, i, "dir", "holds a .. part, naming a folder other than it appears to");
-  }
-  CheckPathText(c, L, i, "dir", e->dir);
+  int formOk = CheckDirForm(c, L, i, e->base, e->dir, 0);
   CheckName(c, L, i, e->name ? e->name : "");
   if (!formOk) return;
   Folder folder;

@@ -315,4 +315,36 @@ Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock) {
   return out;
 }
 
+TemplateRead ReadTemplateData(const uint8_t* block, uint32_t size) {
+  TemplateRead r;
+  TemplateContents t = TemplateContents();
+  r.status = ReadTemplateBlock(block, size, &t, &r.problem);
+  if (r.status != READ_OK) return r;
+  std::vector<BlockText> strings(t.data.stringCount);
+  std::vector<BlockFile> files(t.data.fileCount);
+  std::vector<BlockShortcut> shortcuts(t.data.shortcutCount);
+  std::vector<BlockKey> keys(t.data.keyCount);
+  r.forced.resize(t.forcedCount);
+  t.data = BlockData{strings.data(), uint32_t(strings.size()), files.data(), uint32_t(files.size()),
+                     shortcuts.data(), uint32_t(shortcuts.size()), keys.data(), uint32_t(keys.size()), 0};
+  t.forced = r.forced.data();
+  t.forcedCount = uint32_t(r.forced.size());
+  r.status = ReadTemplateBlock(block, size, &t, &r.problem);
+  if (r.status != READ_OK) return r;
+  r.header = t.header;
+  auto text = [](const BlockText& b) { return std::string(b.bytes, b.length); };
+  for (const BlockText& b : strings) r.data.strings.push_back(text(b));
+  for (const BlockFile& f : files) r.data.files.push_back({text(f.dir), text(f.name), f.flags});
+  for (const BlockShortcut& c : shortcuts) r.data.shortcuts.push_back({text(c.dir), text(c.name)});
+  for (const BlockKey& k : keys) r.data.keys.push_back({k.root, text(k.path)});
+  r.data.keyChunks = t.data.keysAppended ? KeyChunks::Appended : KeyChunks::List;
+  // The reader has checked that each forced record names an entry.
+  for (const BlockForced& f : r.forced) {
+    if (f.list == LIST_FILES) r.data.files[f.index].force = true;
+    if (f.list == LIST_SHORTCUTS) r.data.shortcuts[f.index].force = true;
+    if (f.list == LIST_KEYS) r.data.keys[f.index].force = true;
+  }
+  return r;
+}
+
 }  // namespace sweepkit

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/writer/block_build.h"
+#include "tools/writer/template.h"
 #include "uninstall_info/uninstall_info.h"
 
 namespace sweepkit {
@@ -141,6 +142,18 @@ Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
 // A copy of the stub (left with dataOffset 0) followed by the template
 // block and the trailer that points at it. Refuses a stub that carries data.
 Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock);
+
+// A template block read as the finisher reads it (counted, then read into
+// arrays of that size), as the host model with the forced entries marked.
+// `status` is READ_OK or the reader's refusal, with `problem` saying where.
+struct TemplateRead {
+  int status = -1;
+  ReadProblem problem = {};
+  TemplateHeader header = {};
+  UninstallData data;
+  std::vector<BlockForced> forced;
+};
+TemplateRead ReadTemplateData(const uint8_t* block, uint32_t size);
 
 // Little-endian field helpers shared by the writer, the reader and tests.
 void PutU16(Bytes& out, uint16_t v);
