@@ -9,18 +9,14 @@
 #include <cstring>
 #include <string>
 
-#include "app/run.h"
 #include "platform/host/sim.h"
+#include "tests/fuzz/sim_stub.h"
 #include "tools/writer/block_reader.h"
 #include "uninstall_info/uninstall_info.h"
 
 using namespace sweepkit;
 
 namespace {
-
-const char kStubPath[] = "C:\\Program Files\\Vantor Gliders\\uninstall.exe";
-const size_t kPrefixSize = 16;
-char ModulePathBuffer[PATH_BUFFER_SIZE];
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "fuzz_block: %s\n", what);
@@ -43,16 +39,7 @@ bool FitsScratch(const ParsedBlock& b) {
 }
 
 void CompareWithLoader(const uint8_t* data, size_t size, const ParsedBlock& b) {
-  SimReset();
-  std::string file(kPrefixSize, 'M');
-  file.append(reinterpret_cast<const char*>(data), size);
-  SimAddFile(kStubPath, file);
-  SimSetModulePath(kStubPath);
-  std::memset(ModulePathBuffer, 0, sizeof ModulePathBuffer);
-  ModulePath = ModulePathBuffer;
-  InstanceHandle = reinterpret_cast<HINSTANCE>(0x400000);
-  OwnerWindow = nullptr;
-  DataLocator.dataOffset = kPrefixSize;
+  fuzz_stub::PrepareStub(data, size);
 
   int loaded = LoadUninstallInfo();
   if (!FitsScratch(b)) {

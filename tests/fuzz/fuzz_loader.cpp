@@ -11,17 +11,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/run.h"
 #include "platform/host/sim.h"
+#include "tests/fuzz/sim_stub.h"
 #include "uninstall_info/uninstall_info.h"
 
 namespace {
-
-const char kStubPath[] = "C:\\Program Files\\Vantor Gliders\\uninstall.exe";
-const char kPrefix[] = "MZ fuzz stub....";  // 16 bytes before the block
-const size_t kPrefixSize = sizeof kPrefix - 1;
-
-char ModulePathBuffer[PATH_BUFFER_SIZE];
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "fuzz_loader: %s\n", what);
@@ -67,16 +61,7 @@ void CheckModel() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  SimReset();
-  std::string file(kPrefix, kPrefixSize);
-  file.append(reinterpret_cast<const char*>(data), size);
-  SimAddFile(kStubPath, file);
-  SimSetModulePath(kStubPath);
-  std::memset(ModulePathBuffer, 0, sizeof ModulePathBuffer);
-  ModulePath = ModulePathBuffer;
-  InstanceHandle = reinterpret_cast<HINSTANCE>(0x400000);
-  OwnerWindow = nullptr;
-  DataLocator.dataOffset = kPrefixSize;
+  fuzz_stub::PrepareStub(data, size);
 
   // Message boxes are answered by the simulation's default button.
   int loaded = LoadUninstallInfo();
