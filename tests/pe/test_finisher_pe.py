@@ -9,6 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_image import DIR_TLS, PeImage  # noqa: E402
+from test_stub_pe import check_imports  # noqa: E402
 
 # 24 KiB held the finisher until it applied the authoring rules to the
 # resolved data; those (without their literal-path and shared-key tables)
@@ -53,15 +54,7 @@ def check(data):
     for marker in RUNTIME_MARKERS:
         if marker in data:
             problems.append('C++ runtime marker %r at 0x%x' % (marker, data.find(marker)))
-    for dll, names in image.imports().items():
-        allowed = ALLOWED_IMPORTS.get(dll.lower())
-        if allowed is None:
-            problems.append('imports from %s' % dll)
-            continue
-        for name in names:
-            if name not in allowed:
-                problems.append('%s!%s is not on the allow-list' % (dll, name))
-    return problems
+    return problems + check_imports(data, ALLOWED_IMPORTS)
 
 
 class FinisherImage(unittest.TestCase):

@@ -173,12 +173,12 @@ def check_static_init(data):
     return []
 
 
-def check_imports(data):
+def check_imports(data, allow_list=ALLOWED_IMPORTS):
     problems = []
     imports = PeImage(data).imports()
     if not imports:
         problems.append('no imports at all')
-    allowed = {dll.lower(): names for dll, names in ALLOWED_IMPORTS.items()}
+    allowed = {dll.lower(): names for dll, names in allow_list.items()}
     for dll, names in imports.items():
         if dll.lower() not in allowed:
             problems.append('imports from %s: %s' % (dll, ', '.join(map(str, names))))
