@@ -21,12 +21,12 @@ stub: bootstrap
 	@cmake -S . -B $(STUB) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i686-mingw.cmake >/dev/null
 	@cmake --build $(STUB) -j $(JOBS)
-	@mkdir -p dist && cp $(STUB)/platform/win32/sweepkit-stub.exe $(STUB)/platform/win32/sweepkit-finish.exe dist/
+	@mkdir -p dist && cp $(STUB)/app/sweepkit-stub.exe $(STUB)/finisher/sweepkit-finish.exe dist/
 
 host: bootstrap
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(HOST) -j $(JOBS) --target sweepkit
-	@mkdir -p dist && cp $(HOST)/tools/sweepkit dist/sweepkit
+	@mkdir -p dist && cp $(HOST)/cli/sweepkit dist/sweepkit
 
 # the example's NSIS installer with its uninstaller template, into dist/
 installer: all

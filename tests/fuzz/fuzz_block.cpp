@@ -11,7 +11,7 @@
 
 #include "platform/host/sim.h"
 #include "tests/fuzz/sim_stub.h"
-#include "tools/writer/block_reader.h"
+#include "cli/block_reader.h"
 #include "uninstall_info/uninstall_info.h"
 
 using namespace sweepkit;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/host/sim.h"
-#include "tools/finish/finish.h"
+#include "finisher/finish.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/writer/block_reader.h"
-#include "tools/writer/manifest.h"
+#include "cli/block_reader.h"
+#include "cli/manifest.h"
 
 using namespace sweepkit;
 

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "tests/tools/test_support.h"
-#include "tools/writer/manifest.h"
-#include "tools/writer/writer.h"
+#include "tests/cli/test_support.h"
+#include "cli/manifest.h"
+#include "cli/writer.h"
 
 using namespace sweepkit;
 

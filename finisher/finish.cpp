@@ -1,0 +1,338 @@
+// The finisher's main sequence: arguments, template, resolution, merge,
+// checks, output. Also its memory and its message lines.
+#include "finisher/finish.h"
+
+#include <stdarg.h>
+
+// ---- Memory ----------------------------------------------------------------
+
+// Each block is preceded by a link to the block allocated before it.
+struct BlockLink {
+  BlockLink* previous;
+  u32 pad;  // keeps the block 8-byte aligned on the host
+};
+static BlockLink* LastBlock;
+
+void* FinishAlloc(u32 size) {
+  if (size > 0xFFFFFFF0u - (u32)sizeof(BlockLink)) return 0;
+  BlockLink* link;
+  if (!AllocZeroed(size + (u32)sizeof(BlockLink), &link)) return 0;
+  link->previous = LastBlock;
+  LastBlock = link;
+  return link + 1;
+}
+
+int AllocLists(BlockData* data, const BlockData* counts) {
+  data->strings = (BlockText*)FinishAlloc(counts->stringCount * (u32)sizeof(BlockText) + 1);
+  data->files = (BlockFile*)FinishAlloc(counts->fileCount * (u32)sizeof(BlockFile) + 1);
+  data->shortcuts = (BlockShortcut*)FinishAlloc(counts->shortcutCount * (u32)sizeof(BlockShortcut) + 1);
+  data->keys = (BlockKey*)FinishAlloc(counts->keyCount * (u32)sizeof(BlockKey) + 1);
+  return data->strings && data->files && data->shortcuts && data->keys;
+}
+
+void FreeAllFinishBlocks(void) {
+  while (LastBlock) {
+    BlockLink* previous = LastBlock->previous;
+    FreeAndClear(&LastBlock);
+    LastBlock = previous;
+  }
+}
+
+// ---- Messages --------------------------------------------------------------
+
+enum { LINE_SIZE = 2048 };
+static char Line[LINE_SIZE];
+static u32 LineLength;
+
+static void PutBytes(const char* bytes, u32 length) {
+  for (u32 i = 0; i < length && LineLength < LINE_SIZE - 2; i++) Line[LineLength++] = bytes[i];
+}
+
+void Put(const char* text) { PutBytes(text, StrLen(text)); }
+
+void PutText(const BlockText* text) { PutBytes(text->bytes, text->length); }
+
+void PutNumber(u32 value) {
+  char digits[10];
+  u32 n = 0;
+  do {
+    digits[n++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value);
+  while (n) PutBytes(&digits[--n], 1);
+}
+
+static void PutFormatList(const char* format, va_list arguments) {
+  for (const char* f = format; *f; f++) {
+    if (f[0] == '%' && f[1] == 's') Put(va_arg(arguments, const char*)), f++;
+    else if (f[0] == '%' && f[1] == 'u') PutNumber(va_arg(arguments, u32)), f++;
+    else PutBytes(f, 1);
+  }
+}
+
+void PutFormat(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  PutFormatList(format, arguments);
+  va_end(arguments);
+}
+
+void Say(const char* format, ...) {
+  Put("sweepkit-finish: ");
+  va_list arguments;
+  va_start(arguments, format);
+  PutFormatList(format, arguments);
+  va_end(arguments);
+}
+
+static void EndLineOn(DWORD which) {
+  Line[LineLength++] = '\r';
+  Line[LineLength++] = '\n';
+  DWORD written;
+  HANDLE out = GetStdHandle(which);
+  if (out != INVALID_HANDLE_VALUE && out) WriteFile(out, Line, LineLength, &written, 0);
+  LineLength = 0;
+}
+
+void EndLine(void) { EndLineOn(STD_ERROR_HANDLE); }
+
+void SayOutOfMemory(void) {
+  Say("out of memory");
+  EndLine();
+}
+
+// ---- Arguments -------------------------------------------------------------
+
+enum { MAX_NAMED = 64 };
+
+static struct {
+  const char* templatePath;
+  const char* outPath;
+  const char* mergePath;
+  NamedValue named[MAX_NAMED];
+  u32 namedCount;
+} Args;
+
+int SayAboutPath(const char* path, const char* what, DWORD error, const char* tail) {
+  Say("%s: %s", path, what);
+  if (error) PutFormat(" (error %u)", error);
+  Put(tail);
+  EndLine();
+  return 0;
+}
+
+static int Usage(const char* problem, const char* argument) {
+  Say("%s", problem);
+  if (argument) PutFormat(": %s", argument);
+  EndLine();
+  Put("usage: sweepkit-finish APP.skt OUT.exe [--set NAME=VALUE]... [--merge OLD.exe]");
+  EndLine();
+  return 0;
+}
+
+static int SameBytes(const char* a, u32 aLength, const char* b, u32 bLength) {
+  if (aLength != bLength) return 0;
+  for (u32 i = 0; i < aLength; i++)
+    if (a[i] != b[i]) return 0;
+  return 1;
+}
+
+static int AddNamed(const char* assignment) {
+  u32 nameLength = 0;
+  while (assignment[nameLength] && assignment[nameLength] != '=') nameLength++;
+  if (!assignment[nameLength] || !IsConstantName(assignment, nameLength))
+    return Usage("--set wants NAME=VALUE", assignment);
+  if (BuiltinConstantId(assignment, nameLength))
+    return Usage("--set cannot give a folder constant", assignment);
+  for (u32 i = 0; i < Args.namedCount; i++)
+    if (SameBytes(Args.named[i].name, Args.named[i].nameLength, assignment, nameLength))
+      return Usage("--set twice for one name", assignment);
+  if (Args.namedCount == MAX_NAMED) return Usage("too many --set values", assignment);
+  NamedValue* v = &Args.named[Args.namedCount++];
+  v->name = assignment;
+  v->nameLength = nameLength;
+  v->value.bytes = assignment + nameLength + 1;
+  v->value.length = StrLen(v->value.bytes);
+  return 1;
+}
+
+// 1 when the arguments make sense; 0 after a usage message; -1 out of memory.
+static int ParseArguments(void) {
+  char** argv;
+  int argc = SplitCommandLine(GetCommandLineA(), &argv);
+  if (argc < 0) return -1;
+  u32 positional = 0;
+  for (int i = 0; i < argc; i++) {
+    const char* a = argv[i];
+    if (a[0] == '-' && a[1] == '-') {
+      int isSet = SameBytes(a, StrLen(a), "--set", 5);
+      int isMerge = SameBytes(a, StrLen(a), "--merge", 7);
+      if (!isSet && !isMerge) return Usage("unknown option", a);
+      if (i + 1 >= argc) return Usage("a value must follow", a);
+      const char* value = argv[++i];
+      if (isSet) {
+        if (!AddNamed(value)) return 0;
+      } else {
+        if (Args.mergePath) return Usage("--merge given twice", value);
+        Args.mergePath = value;
+      }
+    } else if (positional == 0) {
+      Args.templatePath = a;
+      positional++;
+    } else if (positional == 1) {
+      Args.outPath = a;
+      positional++;
+    } else {
+      return Usage("too many arguments", a);
+    }
+  }
+  if (positional < 2) return Usage("APP.skt and OUT.exe are needed", 0);
+  return 1;
+}
+
+// ---- Template --------------------------------------------------------------
+
+static int Refuse(const char* path, const char* reason) { return SayAboutPath(path, reason, 0, ""); }
+
+static struct {
+  FileBytes file;
+  u32 blockOffset;
+  TemplateContents contents;
+  ImageLayout layout;
+} Template;
+
+static int ReadTemplate(void) {
+  const char* path = Args.templatePath;
+  DWORD error = ReadWholeFile(path, &Template.file);
+  if (error) return SayAboutPath(path, "cannot be read", error, "");
+  u32 blockSize;
+  int status = FindTemplateBlock(Template.file.data, Template.file.size, &Template.blockOffset, &blockSize);
+  const u8* block = Template.file.data + Template.blockOffset;
+  TemplateContents* c = &Template.contents;
+  ReadProblem problem = {READ_OK, 0, 0};
+  // First pass counts the records, the second one fills arrays of that size.
+  if (status == READ_OK) status = ReadTemplateBlock(block, blockSize, c, &problem);
+  if (status == READ_OK) {
+    int ok = AllocLists(&c->data, &c->data);
+    c->forced = (BlockForced*)FinishAlloc(c->forcedCount * (u32)sizeof(BlockForced) + 1);
+    if (!ok || !c->forced) {
+      SayOutOfMemory();
+      return 0;
+    }
+    status = ReadTemplateBlock(block, blockSize, c, &problem);
+  }
+  if (status != READ_OK) {
+    Say("%s: not a usable template: %s", path, ReadReason(status));
+    if (status != READ_NO_TRAILER && status != READ_BAD_OFFSET)
+      PutFormat(" (chunk at block offset %u)", problem.offset);
+    EndLine();
+    return 0;
+  }
+  status = FindImageLocator(Template.file.data, Template.blockOffset, &Template.layout);
+  if (status != IMAGE_OK) return Refuse(path, ImageReason(status));
+  if (Template.layout.imageEnd > Template.blockOffset) return Refuse(path, "the template's program is cut short");
+  if (Template.layout.dataOffset != 0) return Refuse(path, "the template's program already carries data");
+  return 1;
+}
+
+// ---- Main sequence ---------------------------------------------------------
+
+static char OutFull[PATH_BUFFER_SIZE];
+static char OutFolder[PATH_BUFFER_SIZE];
+static char OldFull[PATH_BUFFER_SIZE];
+static char OldFolder[PATH_BUFFER_SIZE];
+static char TemplateFull[PATH_BUFFER_SIZE];
+static char TemplateFolder[PATH_BUFFER_SIZE];
+
+static int FoldedEqual(const char* a, const char* b) {
+  for (;; a++, b++) {
+    char x = *a, y = *b;
+    if (x >= 'a' && x <= 'z') x = (char)(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = (char)(y - 'a' + 'A');
+    if (x != y) return 0;
+    if (!x) return 1;
+  }
+}
+
+// Everything the stub needs of the data where OUT is written. 0 after a
+// refusal.
+static int CheckLimits(const BlockData* data) {
+  int list;
+  u32 index;
+  u32 folderLength = StrLen(OutFolder);
+  u32 installDirLength = folderLength + (OutFolder[folderLength - 1] == '\\' ? 0 : 1);
+  int status = CheckDataLimits(data, installDirLength, &list, &index);
+  if (status == LIMIT_OK) return 1;
+  Say("");
+  PutEntry(list, index, 0);
+  PutFormat(": %s", LimitReason(status));
+  EndLine();
+  return 0;
+}
+
+static int Finish(void) {
+  int parsed = ParseArguments();
+  if (parsed < 0) {
+    SayOutOfMemory();
+    return EXIT_REFUSED;
+  }
+  if (!parsed) return EXIT_USAGE;
+  const char* path = Args.outPath;
+  int split = SplitFullPath(path, OutFull, OutFolder);
+  if (split > 0 && Args.mergePath) split = SplitFullPath(path = Args.mergePath, OldFull, OldFolder);
+  if (split < 0) return SayAboutPath(path, "cannot be made a full path", GetLastError(), ""), EXIT_REFUSED;
+  if (!split) return Usage("not a file path", path), EXIT_USAGE;
+
+  if (!ReadTemplate()) return EXIT_REFUSED;
+  // Putting the uninstaller in place of the template would lose the
+  // template.
+  if (SplitFullPath(Args.templatePath, TemplateFull, TemplateFolder) > 0 && FoldedEqual(TemplateFull, OutFull))
+    return Refuse(Args.outPath, "is the template itself"), EXIT_REFUSED;
+
+  // OLD is read whole, and its file closed, before anything is written: it
+  // is often OUT itself.
+  FileBytes oldFile = {0, 0};
+  BlockData old;
+  MemZero(&old, sizeof old);
+  if (Args.mergePath && !ReadOldUninstaller(Args.mergePath, &oldFile, &old)) return EXIT_REFUSED;
+
+  ResolveInput input = {&Template.contents, OutFolder, Args.named, Args.namedCount};
+  BlockData finished;
+  if (!ResolveTemplate(&input, &finished) || !CheckLimits(&finished)) return EXIT_REFUSED;
+  if (!CheckSafety(&finished, Template.contents.forced, Template.contents.forcedCount,
+                   MachineConstants(), OutFolder))
+    return EXIT_REFUSED;
+
+  u32 kept = 0;
+  if (Args.mergePath) {
+    const char* oldFolder = FoldedEqual(OldFolder, OutFolder) ? OutFolder : OldFolder;
+    if (!MergeOld(&finished, OutFolder, &old, oldFolder, &kept)) {
+      SayOutOfMemory();
+      return EXIT_REFUSED;
+    }
+  }
+  // Appended key chunks hold three keys; a longer merged list is written as
+  // one list, which the stub reads the same way.
+  if (finished.keyCount > KEY_SPARE_ENTRIES) finished.keysAppended = 0;
+
+  // Merged entries made absolute may have grown past what the stub can use.
+  if (Args.mergePath && !CheckLimits(&finished)) return EXIT_REFUSED;
+
+  if (!WriteUninstaller(OutFull, OutFolder, Template.file.data, Template.blockOffset, &Template.layout,
+                        &finished))
+    return EXIT_REFUSED;
+  Say("wrote %s: %u files, %u shortcuts, %u keys", OutFull, finished.fileCount, finished.shortcutCount,
+      finished.keyCount);
+  if (Args.mergePath) PutFormat(", %u kept from %s", kept, OldFull);
+  EndLineOn(STD_OUTPUT_HANDLE);
+  return EXIT_WRITTEN;
+}
+
+int RunFinisher(void) {
+  MemZero(&Args, sizeof Args);
+  MemZero(&Template, sizeof Template);
+  LineLength = 0;
+  int code = Finish();
+  FreeAllFinishBlocks();
+  return code;
+}

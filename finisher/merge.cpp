@@ -1,0 +1,378 @@
+// An earlier uninstaller: read strictly, then merged into the new data so
+// that the new uninstaller also removes what only the earlier version put
+// on the machine.
+#include "finisher/finish.h"
+
+// ---- Strict reading --------------------------------------------------------
+// The stub's loader forgives a lot; an uninstaller whose entries are about to
+// be carried forward must be exactly what the packer writes: the texts first,
+// each list once, every payload consumed exactly, records within the stub's
+// limits, TAG_END last in the file.
+
+struct Cursor {
+  const u8* p;
+  u32 left;
+  int ok;
+};
+
+static u32 TakeU8(Cursor* c) {
+  if (c->left < 1) return c->ok = 0;
+  c->left--;
+  return *c->p++;
+}
+
+static u32 TakeU16(Cursor* c) {
+  u32 low = TakeU8(c);
+  return low | (TakeU8(c) << 8);
+}
+
+static u32 TakeU32(Cursor* c) {
+  u32 low = TakeU16(c);
+  return low | (TakeU16(c) << 16);
+}
+
+// A counted string of finished data: no zero byte inside.
+static void TakeText(Cursor* c, BlockText* text) {
+  u32 length = TakeU16(c);
+  text->bytes = (const char*)c->p;
+  text->length = 0;
+  if (!c->ok || length > c->left) {
+    c->ok = 0;
+    return;
+  }
+  for (u32 i = 0; i < length; i++)
+    if (!c->p[i]) c->ok = 0;
+  text->length = length;
+  c->p += length;
+  c->left -= length;
+}
+
+static const char* OldReason;
+
+static int Damaged(const char* reason) {
+  OldReason = reason;
+  return 0;
+}
+
+// A list's count, checked against the smallest record before anything is
+// allocated for it.
+static void* TakeList(Cursor* c, u32* count, u32 minRecord, u32 recordSize, u32 spare) {
+  *count = TakeU32(c);
+  if (!c->ok || *count > c->left / minRecord) {
+    c->ok = 0;
+    return 0;
+  }
+  void* list = FinishAlloc((*count + spare) * recordSize + 1);
+  if (!list) c->ok = 0;
+  return list;
+}
+
+static int ReadChunks(const u8* block, u32 size, BlockData* old) {
+  Cursor c = {block, size, 1};
+  u32 seen = 0;  // bit per list tag
+  u32 appended = 0;
+  for (;;) {
+    if (c.left < 8) return Damaged("no end mark");
+    u32 tag = TakeU32(&c);
+    u32 length = TakeU32(&c);
+    if (length > c.left) return Damaged("a chunk runs past the end");
+    if (tag > 0xFFFF) return Damaged("an unknown chunk");
+    if (seen == 0 && tag != TAG_STRINGS) return Damaged("the texts are not first");
+    if (tag == TAG_END) {
+      if (length != 0 || c.left != 0) return Damaged("bytes after the end mark");
+      break;
+    }
+    Cursor p = {c.p, length, 1};
+    c.p += length;
+    c.left -= length;
+    u32 bit = tag >= TAG_STRINGS && tag <= TAG_KEY ? 1u << (tag - TAG_STRINGS) : 0;
+    if (!bit) return Damaged("an unknown chunk");
+    if (tag != TAG_KEY && (seen & bit)) return Damaged("a list twice");
+    seen |= bit;
+    switch (tag) {
+      case TAG_STRINGS:
+        if (TakeU16(&p) != 1) return Damaged("not the eleven texts");
+        old->stringCount = TakeU16(&p);
+        if (old->stringCount != STR_COUNT) return Damaged("not the eleven texts");
+        old->strings = (BlockText*)FinishAlloc(STR_COUNT * (u32)sizeof(BlockText));
+        if (!old->strings) return Damaged("out of memory");
+        for (u32 i = 0; i < STR_COUNT; i++) TakeText(&p, &old->strings[i]);
+        break;
+      case TAG_FILES:
+        old->files = (BlockFile*)TakeList(&p, &old->fileCount, 5, (u32)sizeof(BlockFile), 0);
+        for (u32 i = 0; p.ok && i < old->fileCount; i++) {
+          TakeText(&p, &old->files[i].dir);
+          TakeText(&p, &old->files[i].name);
+          old->files[i].flags = (u8)TakeU8(&p);
+          if (old->files[i].flags & ~(FILE_SHARED | FILE_FONT | FILE_SELFREG) ||
+              old->files[i].dir.length + old->files[i].name.length > LIMIT_MAX_RECORD)
+            p.ok = 0;
+        }
+        break;
+      case TAG_SHORTCUTS:
+        old->shortcuts = (BlockShortcut*)TakeList(&p, &old->shortcutCount, 4, (u32)sizeof(BlockShortcut), 0);
+        for (u32 i = 0; p.ok && i < old->shortcutCount; i++) {
+          TakeText(&p, &old->shortcuts[i].dir);
+          TakeText(&p, &old->shortcuts[i].name);
+          if (old->shortcuts[i].dir.length + old->shortcuts[i].name.length > LIMIT_MAX_RECORD) p.ok = 0;
+        }
+        break;
+      case TAG_KEYS:
+        if (appended) return Damaged("misplaced keys");
+        old->keys = (BlockKey*)TakeList(&p, &old->keyCount, 6, (u32)sizeof(BlockKey), KEY_SPARE_ENTRIES);
+        for (u32 i = 0; p.ok && i < old->keyCount; i++) {
+          old->keys[i].root = TakeU32(&p);
+          TakeText(&p, &old->keys[i].path);
+          if (old->keys[i].path.length > LIMIT_MAX_KEY_PATH) p.ok = 0;
+        }
+        break;
+      case TAG_KEY:
+        if (!(seen & (1u << (TAG_KEYS - TAG_STRINGS))) || ++appended > KEY_SPARE_ENTRIES)
+          return Damaged("misplaced keys");
+        old->keys[old->keyCount].root = TakeU32(&p);
+        TakeText(&p, &old->keys[old->keyCount].path);
+        if (old->keys[old->keyCount].path.length > LIMIT_MAX_KEY_PATH) p.ok = 0;
+        old->keyCount++;
+        break;
+    }
+    if (!p.ok || p.left != 0) return Damaged("a chunk's records do not fill it");
+  }
+  if (seen != 0x0F) return Damaged("a list is missing");
+  return 1;
+}
+
+int ReadOldUninstaller(const char* path, FileBytes* file, BlockData* old) {
+  DWORD error = ReadWholeFile(path, file);
+  if (error) return SayAboutPath(path, "cannot be read", error, "");
+  ImageLayout layout;
+  int status = FindImageLocator(file->data, file->size, &layout);
+  const char* reason = 0;
+  if (status != IMAGE_OK) reason = ImageReason(status);
+  else if (layout.dataOffset == 0) reason = "no uninstall data";
+  else if (layout.dataOffset < layout.imageEnd || layout.dataOffset >= file->size)
+    reason = "the data offset is wrong";
+  else if (!ReadChunks(file->data + layout.dataOffset, file->size - layout.dataOffset, old))
+    reason = OldReason;
+  if (!reason) return 1;
+  return SayAboutPath(path, "not a Sweepkit uninstaller or damaged: ", 0, reason);
+}
+
+// ---- Entry identity --------------------------------------------------------
+
+// Full path of a file entry with its `.` resolved against folder, the way the
+// removal composes it, without a final backslash (a drive root keeps it).
+// Texts are at most 518 bytes together and the folder 259.
+enum { KEY_ROOM = PATH_BUFFER_SIZE + RECORD_SCRATCH_SIZE + 4 };
+
+static u32 Append(char* out, u32 n, const char* bytes, u32 length) {
+  MemCopy(out + n, bytes, length);
+  return n + length;
+}
+
+static u32 AppendPart(char* out, u32 n, const char* bytes, u32 length) {
+  if (length == 0) return n;
+  if (n && out[n - 1] != '\\') out[n++] = '\\';
+  return Append(out, n, bytes, length);
+}
+
+static u32 ComposeFile(const BlockFile* f, const char* folder, char* out) {
+  u32 n = 0;
+  const char* dir = f->dir.bytes;
+  if (f->dir.length && dir[0] == '.') {
+    n = Append(out, 0, folder, StrLen(folder));
+    if (f->dir.length >= 2 && dir[1] == '\\') n = AppendPart(out, n, dir + 2, f->dir.length - 2);
+  } else {
+    n = Append(out, 0, dir, f->dir.length);
+  }
+  n = AppendPart(out, n, f->name.bytes, f->name.length);
+  if (n > 3 && out[n - 1] == '\\') n--;
+  return n;
+}
+
+static u32 ComposeShortcut(const BlockShortcut* s, char* out) {
+  return AppendPart(out, Append(out, 0, s->dir.bytes, s->dir.length), s->name.bytes, s->name.length);
+}
+
+static u8 Fold(u8 c) { return c >= 'a' && c <= 'z' ? (u8)(c - 'a' + 'A') : c; }
+
+// Identities of all entries of one kind: folded bytes with a hash each.
+struct Identity {
+  const char* bytes;
+  u32 length;
+  u32 hash;
+};
+
+static int MakeIdentity(Identity* id, const char* composed, u32 length, u32 root) {
+  char* copy = (char*)FinishAlloc(length + 1);
+  if (!copy) return 0;
+  u32 hash = 2166136261u ^ root;
+  for (u32 i = 0; i < length; i++) {
+    copy[i] = (char)Fold((u8)composed[i]);
+    hash = (hash ^ (u8)copy[i]) * 16777619u;
+  }
+  id->bytes = copy;
+  id->length = length;
+  id->hash = hash;
+  return 1;
+}
+
+static int SameIdentity(const Identity* a, const Identity* b) {
+  if (a->hash != b->hash || a->length != b->length) return 0;
+  for (u32 i = 0; i < a->length; i++)
+    if (a->bytes[i] != b->bytes[i]) return 0;
+  return 1;
+}
+
+// ---- Union -----------------------------------------------------------------
+
+static char* Composed;
+
+// Identity of a record: the composed path (a key's path with its root).
+typedef u32 (*ComposeProc)(const void* record, const char* folder, char* out, u32* root);
+
+static u32 ComposeFileRecord(const void* record, const char* folder, char* out, u32* root) {
+  *root = 0;
+  return ComposeFile((const BlockFile*)record, folder, out);
+}
+
+static u32 ComposeShortcutRecord(const void* record, const char*, char* out, u32* root) {
+  *root = 0;
+  return ComposeShortcut((const BlockShortcut*)record, out);
+}
+
+static u32 ComposeKeyRecord(const void* record, const char*, char* out, u32* root) {
+  const BlockKey* key = (const BlockKey*)record;
+  *root = key->root;
+  return Append(out, 0, key->path.bytes, key->path.length);
+}
+
+// The new records, then each old one that equals none of them: the new
+// entry's flags win. *list gets a new array.
+static int MergeList(void** list, u32* count, const void* oldList, u32 oldCount, u32 size,
+                     ComposeProc compose, const char* outFolder, const char* oldFolder, u32* kept) {
+  u32 total = *count + oldCount;
+  u8* merged = (u8*)FinishAlloc(total * size + 1);
+  Identity* ids = (Identity*)FinishAlloc(total * (u32)sizeof(Identity) + 1);
+  if (!merged || !ids) return 0;
+  MemCopy(merged, *list, *count * size);
+  u32 n = *count;
+  for (u32 i = 0; i < total; i++) {
+    int isOld = i >= *count;
+    const u8* record = isOld ? (const u8*)oldList + (i - *count) * size : merged + i * size;
+    u32 root;
+    u32 length = compose(record, isOld ? oldFolder : outFolder, Composed, &root);
+    Identity* id = &ids[isOld ? n : i];
+    if (!MakeIdentity(id, Composed, length, root)) return 0;
+    if (!isOld) continue;
+    u32 k = 0;
+    while (k < n && !SameIdentity(&ids[k], id)) k++;
+    if (k < n) continue;
+    MemCopy(merged + n * size, record, size);
+    n++;
+    ++*kept;
+  }
+  *list = merged;
+  *count = n;
+  return 1;
+}
+
+// A `.` dir of an uninstaller in another folder, made absolute.
+static int AbsoluteDir(BlockText* dir, const char* folder) {
+  char* path = (char*)FinishAlloc(KEY_ROOM);
+  if (!path) return 0;
+  u32 n = Append(path, 0, folder, StrLen(folder));
+  if (dir->length >= 2 && dir->bytes[1] == '\\') n = AppendPart(path, n, dir->bytes + 2, dir->length - 2);
+  dir->bytes = path;
+  dir->length = n;
+  return 1;
+}
+
+// ---- Directory order -------------------------------------------------------
+// The file stage removes a directory entry where it stands in the list, so
+// it must come after every entry inside it. Entries keep their order except
+// that a directory waits until the last entry inside it has gone out.
+
+static struct {
+  const BlockFile* in;
+  Identity* ids;
+  u32 count;
+  u32* dirs;       // indices of directory entries
+  u32 dirCount;
+  u32* waiting;    // per entry: entries inside it not yet out (dirs only)
+  u8* deferred;
+  u8* out;
+  BlockFile* result;
+  u32 resultCount;
+} Order;
+
+static int Inside(const Identity* entry, const Identity* dir) {
+  u32 n = dir->length;
+  if (entry->length <= n) return 0;
+  for (u32 i = 0; i < n; i++)
+    if (entry->bytes[i] != dir->bytes[i]) return 0;
+  return dir->bytes[n - 1] == '\\' || entry->bytes[n] == '\\';
+}
+
+static void Emit(u32 i) {
+  Order.out[i] = 1;
+  Order.result[Order.resultCount++] = Order.in[i];
+  for (u32 k = 0; k < Order.dirCount; k++) {
+    u32 d = Order.dirs[k];
+    if (d == i || Order.out[d] || !Inside(&Order.ids[i], &Order.ids[d])) continue;
+    if (--Order.waiting[d] == 0 && Order.deferred[d]) Emit(d);
+  }
+}
+
+static int OrderDirectories(BlockData* data, const char* outFolder) {
+  u32 n = data->fileCount;
+  MemZero(&Order, sizeof Order);
+  Order.in = data->files;
+  Order.count = n;
+  Order.ids = (Identity*)FinishAlloc(n * (u32)sizeof(Identity) + 1);
+  Order.dirs = (u32*)FinishAlloc(n * (u32)sizeof(u32) + 1);
+  Order.waiting = (u32*)FinishAlloc(n * (u32)sizeof(u32) + 1);
+  Order.deferred = (u8*)FinishAlloc(n + 1);
+  Order.out = (u8*)FinishAlloc(n + 1);
+  Order.result = (BlockFile*)FinishAlloc(n * (u32)sizeof(BlockFile) + 1);
+  if (!Order.ids || !Order.dirs || !Order.waiting || !Order.deferred || !Order.out || !Order.result)
+    return 0;
+  for (u32 i = 0; i < n; i++) {
+    if (!MakeIdentity(&Order.ids[i], Composed, ComposeFile(&data->files[i], outFolder, Composed), 0))
+      return 0;
+    if (data->files[i].name.length == 0 && Order.ids[i].length) Order.dirs[Order.dirCount++] = i;
+  }
+  for (u32 k = 0; k < Order.dirCount; k++) {
+    u32 d = Order.dirs[k];
+    for (u32 i = 0; i < n; i++)
+      if (i != d && Inside(&Order.ids[i], &Order.ids[d])) Order.waiting[d]++;
+  }
+  for (u32 i = 0; i < n; i++) {
+    if (Order.out[i]) continue;
+    if (Order.waiting[i]) Order.deferred[i] = 1;
+    else Emit(i);
+  }
+  data->files = Order.result;
+  return 1;
+}
+
+int MergeOld(BlockData* data, const char* outFolder, const BlockData* old, const char* oldFolder,
+             u32* kept) {
+  *kept = 0;
+  Composed = (char*)FinishAlloc(KEY_ROOM);
+  u32 newFiles = data->fileCount;
+  if (!Composed ||
+      !MergeList((void**)&data->files, &data->fileCount, old->files, old->fileCount, (u32)sizeof(BlockFile),
+                 ComposeFileRecord, outFolder, oldFolder, kept) ||
+      !MergeList((void**)&data->shortcuts, &data->shortcutCount, old->shortcuts, old->shortcutCount,
+                 (u32)sizeof(BlockShortcut), ComposeShortcutRecord, outFolder, oldFolder, kept) ||
+      !MergeList((void**)&data->keys, &data->keyCount, old->keys, old->keyCount, (u32)sizeof(BlockKey),
+                 ComposeKeyRecord, outFolder, oldFolder, kept))
+    return 0;
+  if (oldFolder != outFolder) {
+    for (u32 i = newFiles; i < data->fileCount; i++) {
+      BlockText* dir = &data->files[i].dir;
+      if (dir->length && dir->bytes[0] == '.' && !AbsoluteDir(dir, oldFolder)) return 0;
+    }
+  }
+  return OrderDirectories(data, outFolder);
+}

@@ -1,0 +1,523 @@
+#include "format/template.h"
+
+const char* const ConstantNames[CONST_BUILTIN_COUNT + 1] = {
+    "",         "app",           "win",       "sys",
+    "fonts",    "desktop",       "commondesktop", "programs",
+    "commonprograms", "startmenu", "commonstartmenu", "pf",
+    "cf"};
+
+namespace {
+
+u32 Length(const char* s) {
+  u32 n = 0;
+  while (s[n]) ++n;
+  return n;
+}
+
+int SameBytes(const char* a, u32 aLength, const char* b, u32 bLength) {
+  if (aLength != bLength) return 0;
+  for (u32 i = 0; i < aLength; ++i)
+    if (a[i] != b[i]) return 0;
+  return 1;
+}
+
+u32 GetU32At(const u8* p) {
+  return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24);
+}
+
+}  // namespace
+
+int BuiltinConstantId(const char* name, u32 length) {
+  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id)
+    if (SameBytes(name, length, ConstantNames[id], Length(ConstantNames[id]))) return id;
+  return 0;
+}
+
+int IsConstantNameChar(u8 c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+int IsConstantName(const char* name, u32 length) {
+  if (length == 0 || length > CONST_MAX_NAME) return 0;
+  for (u32 i = 0; i < length; ++i)
+    if (!IsConstantNameChar((u8)name[i])) return 0;
+  return 1;
+}
+
+int NextTemplatePiece(const BlockText* text, u32* position, TemplatePiece* piece) {
+  const char* s = text->bytes;
+  u32 pos = *position, end = text->length;
+  if (pos >= end) return 0;
+  if (s[pos] != 0) {
+    u32 run = pos;
+    while (run < end && s[run] != 0) ++run;
+    piece->kind = PIECE_LITERAL;
+    piece->constant = 0;
+    piece->text.bytes = s + pos;
+    piece->text.length = run - pos;
+    *position = run;
+    return 1;
+  }
+  if (end - pos < 2) return -1;
+  u8 id = (u8)s[pos + 1];
+  piece->kind = PIECE_CONSTANT;
+  piece->constant = id;
+  if (id >= 1 && id <= CONST_BUILTIN_COUNT) {
+    piece->text.bytes = ConstantNames[id];
+    piece->text.length = Length(ConstantNames[id]);
+    *position = pos + 2;
+    return 1;
+  }
+  if (id != CONST_NAMED || end - pos < 3) return -1;
+  u32 n = (u8)s[pos + 2];
+  if (end - pos - 3 < n || !IsConstantName(s + pos + 3, n)) return -1;
+  piece->text.bytes = s + pos + 3;
+  piece->text.length = n;
+  *position = pos + 3 + n;
+  return 1;
+}
+
+void SinkConstantToken(ByteSink* sink, u8 id, const char* name, u32 nameLength) {
+  SinkU8(sink, 0);
+  SinkU8(sink, id);
+  if (id == CONST_NAMED) {
+    SinkU8(sink, (u8)nameLength);
+    SinkBytes(sink, name, nameLength);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+void SinkTemplateTrailer(ByteSink* sink, u32 blockOffset) {
+  SinkU32(sink, blockOffset);
+  SinkBytes(sink, TEMPLATE_TRAILER_SIGNATURE, 8);
+}
+
+int FindTemplateBlock(const u8* file, u32 size, u32* blockOffset, u32* blockSize) {
+  if (size < TEMPLATE_TRAILER_SIZE ||
+      !SameBytes((const char*)file + size - 8, 8, TEMPLATE_TRAILER_SIGNATURE, 8))
+    return READ_NO_TRAILER;
+  u32 offset = GetU32At(file + size - TEMPLATE_TRAILER_SIZE);
+  if (offset > size - TEMPLATE_TRAILER_SIZE) return READ_BAD_OFFSET;
+  *blockOffset = offset;
+  *blockSize = size - TEMPLATE_TRAILER_SIZE - offset;
+  return READ_OK;
+}
+
+const char* ReadReason(int status) {
+  switch (status) {
+    case READ_OK: return "read";
+    case READ_NO_TRAILER: return "not a template (no SKTEMPL1 trailer)";
+    case READ_BAD_OFFSET: return "the trailer points outside the file";
+    case READ_CUT_SHORT: return "a chunk runs past the end of the template block";
+    case READ_NOT_TEMPLATE: return "the first chunk is not the template header";
+    case READ_BAD_VERSION: return "a template version this program does not know";
+    case READ_BAD_OPTIONS: return "unknown template options";
+    case READ_HIGH_TAG_BITS: return "a chunk tag's high 16 bits are not 0";
+    case READ_UNKNOWN_TAG: return "a chunk of unknown kind";
+    case READ_DUPLICATE: return "a chunk that may occur once occurs twice";
+    case READ_MISSING: return "the texts, files, shortcuts or key list chunk is missing";
+    case READ_PAYLOAD: return "a payload does not match its length";
+    case READ_GROUPS: return "the texts chunk does not hold exactly one group";
+    case READ_FLAGS: return "a file record has flag bits 3 to 7 set";
+    case READ_BAD_TOKEN: return "a string holds a malformed constant";
+    case READ_KEY_CHUNKS: return "key chunks do not match the template's key layout";
+    case READ_BAD_FORCED: return "a forced entry names no entry";
+    case READ_NO_END: return "no TAG_END chunk";
+    case READ_AFTER_END: return "bytes follow TAG_END";
+    case READ_NO_ROOM: return "more records than the reader was given room for";
+    default: return "damaged";
+  }
+}
+
+namespace {
+
+// Reads payload fields within [pos, end); a read past end sets overrun.
+struct Cursor {
+  const u8* p;
+  u32 pos;
+  u32 end;
+  int overrun;
+};
+
+int Take(Cursor* c, u32 n) {
+  if (c->overrun || c->end - c->pos < n) {
+    c->overrun = 1;
+    return 0;
+  }
+  c->pos += n;
+  return 1;
+}
+
+u8 TakeU8(Cursor* c) { return Take(c, 1) ? c->p[c->pos - 1] : 0; }
+u16 TakeU16(Cursor* c) {
+  return Take(c, 2) ? (u16)(c->p[c->pos - 2] | (c->p[c->pos - 1] << 8)) : 0;
+}
+u32 TakeU32(Cursor* c) { return Take(c, 4) ? GetU32At(c->p + c->pos - 4) : 0; }
+
+// A counted template string; 0 when it is cut short or holds a bad token.
+int TakeTemplateString(Cursor* c, BlockText* text, int* badToken) {
+  u32 n = TakeU16(c);
+  if (!Take(c, n)) return 0;
+  text->bytes = (const char*)c->p + c->pos - n;
+  text->length = n;
+  TemplatePiece piece;
+  u32 at = 0;
+  int r;
+  while ((r = NextTemplatePiece(text, &at, &piece)) == 1) {
+  }
+  if (r < 0) {
+    *badToken = 1;
+    return 0;
+  }
+  return 1;
+}
+
+// Room the caller gave for each list, and the number read so far.
+struct ListRoom {
+  u32 strings, files, shortcuts, keys, forced;
+};
+
+struct Reader {
+  TemplateContents* out;
+  ListRoom room;
+  int status;
+};
+
+// Stores a record when the caller gave an array; reports when it is full.
+template <typename T>
+int Store(Reader* r, T* array, u32 room, u32* count, const T& record) {
+  if (array) {
+    if (*count >= room) {
+      r->status = READ_NO_ROOM;
+      return 0;
+    }
+    array[*count] = record;
+  }
+  ++*count;
+  return 1;
+}
+
+int ReadKey(Reader* r, Cursor* c, int* badToken) {
+  BlockKey key;
+  key.root = TakeU32(c);
+  if (!TakeTemplateString(c, &key.path, badToken)) return 0;
+  BlockData* d = &r->out->data;
+  return Store(r, d->keys, r->room.keys, &d->keyCount, key);
+}
+
+// Reads the records of one list chunk; 0 with r->status set on failure.
+int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
+  BlockData* d = &r->out->data;
+  int badToken = 0;
+  if (kind == TAG_STRINGS) {
+    if (TakeU16(c) != 1) {
+      r->status = c->overrun ? READ_PAYLOAD : READ_GROUPS;
+      return 0;
+    }
+    u32 count = TakeU16(c);
+    for (u32 i = 0; i < count && !c->overrun; ++i) {
+      BlockText text;
+      if (!TakeTemplateString(c, &text, &badToken)) break;
+      if (!Store(r, d->strings, r->room.strings, &d->stringCount, text)) return 0;
+    }
+  } else if (kind == TAG_FILES) {
+    u32 count = TakeU32(c);
+    for (u32 i = 0; i < count && !c->overrun; ++i) {
+      BlockFile f;
+      if (!TakeTemplateString(c, &f.dir, &badToken) || !TakeTemplateString(c, &f.name, &badToken))
+        break;
+      f.flags = TakeU8(c);
+      if (c->overrun) break;
+      if (f.flags & ~(FILE_SHARED | FILE_FONT | FILE_SELFREG)) {
+        r->status = READ_FLAGS;
+        return 0;
+      }
+      if (!Store(r, d->files, r->room.files, &d->fileCount, f)) return 0;
+    }
+  } else if (kind == TAG_SHORTCUTS) {
+    u32 count = TakeU32(c);
+    for (u32 i = 0; i < count && !c->overrun; ++i) {
+      BlockShortcut s;
+      if (!TakeTemplateString(c, &s.dir, &badToken) || !TakeTemplateString(c, &s.name, &badToken))
+        break;
+      if (!Store(r, d->shortcuts, r->room.shortcuts, &d->shortcutCount, s)) return 0;
+    }
+  } else if (kind == TAG_KEYS) {
+    u32 count = TakeU32(c);
+    if (count != 0 && (r->out->header.options & TEMPLATE_KEYS_APPENDED)) {
+      r->status = READ_KEY_CHUNKS;
+      return 0;
+    }
+    for (u32 i = 0; i < count && !c->overrun; ++i)
+      if (!ReadKey(r, c, &badToken)) break;
+  } else if (kind == TAG_KEY) {
+    ReadKey(r, c, &badToken);
+  } else {  // TAG_TEMPLATE_FORCE
+    u32 count = TakeU32(c);
+    for (u32 i = 0; i < count && !c->overrun; ++i) {
+      BlockForced f;
+      f.list = TakeU8(c);
+      f.index = TakeU32(c);
+      if (c->overrun) break;
+      if (f.list < LIST_FILES || f.list > LIST_KEYS) {
+        r->status = READ_BAD_FORCED;
+        return 0;
+      }
+      if (!Store(r, r->out->forced, r->room.forced, &r->out->forcedCount, f)) return 0;
+    }
+  }
+  if (r->status != READ_OK) return 0;
+  if (badToken) r->status = READ_BAD_TOKEN;
+  else if (c->overrun || c->pos != c->end) r->status = READ_PAYLOAD;
+  return r->status == READ_OK;
+}
+
+// Forced records name existing entries; checked once every list is read.
+// Without the caller's array the chunk is walked again.
+int CheckForced(const TemplateContents* t, const u8* block, u32 forceChunk) {
+  Cursor c = {block, forceChunk + 8, forceChunk + 8 + GetU32At(block + forceChunk + 4), 0};
+  u32 count = TakeU32(&c);
+  for (u32 i = 0; i < count; ++i) {
+    u8 list = TakeU8(&c);
+    u32 index = TakeU32(&c);
+    u32 size = list == LIST_FILES       ? t->data.fileCount
+               : list == LIST_SHORTCUTS ? t->data.shortcutCount
+                                        : t->data.keyCount;
+    if (index >= size) return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
+                      ReadProblem* problem) {
+  Reader r;
+  r.out = contents;
+  r.room.strings = contents->data.stringCount;
+  r.room.files = contents->data.fileCount;
+  r.room.shortcuts = contents->data.shortcutCount;
+  r.room.keys = contents->data.keyCount;
+  r.room.forced = contents->forcedCount;
+  r.status = READ_OK;
+  contents->data.stringCount = contents->data.fileCount = 0;
+  contents->data.shortcutCount = contents->data.keyCount = 0;
+  contents->forcedCount = 0;
+  contents->data.keysAppended = 0;
+
+  // Chunks that may occur once, by kind: strings, files, shortcuts, keys,
+  // force; and the appended TAG_KEY chunks.
+  int seen[5] = {0, 0, 0, 0, 0};
+  u32 keyChunks = 0, forceChunk = 0;
+  u32 pos = 0;
+  problem->status = READ_OK;
+  problem->offset = 0;
+  problem->tag = 0;
+
+  for (u32 chunk = 0;; ++chunk) {
+    if (size - pos < 8) {
+      r.status = pos == size ? READ_NO_END : READ_CUT_SHORT;
+      break;
+    }
+    u32 tag = GetU32At(block + pos), length = GetU32At(block + pos + 4);
+    u16 kind = (u16)tag;
+    problem->offset = pos;
+    problem->tag = tag;
+    if (tag >> 16) {
+      r.status = READ_HIGH_TAG_BITS;
+      break;
+    }
+    if (size - pos - 8 < length) {
+      r.status = READ_CUT_SHORT;
+      break;
+    }
+    Cursor c = {block, pos + 8, pos + 8 + length, 0};
+
+    if (chunk == 0) {
+      if (kind != TAG_TEMPLATE) {
+        r.status = READ_NOT_TEMPLATE;
+        break;
+      }
+      contents->header.version = TakeU32(&c);
+      contents->header.codepage = TakeU32(&c);
+      contents->header.options = TakeU32(&c);
+      if (c.overrun || c.pos != c.end) r.status = READ_PAYLOAD;
+      else if (contents->header.version != TEMPLATE_VERSION) r.status = READ_BAD_VERSION;
+      else if (contents->header.options & ~(u32)TEMPLATE_KEYS_APPENDED) r.status = READ_BAD_OPTIONS;
+      if (r.status != READ_OK) break;
+      contents->data.keysAppended = (contents->header.options & TEMPLATE_KEYS_APPENDED) != 0;
+    } else if (kind == TAG_END) {
+      if (length != 0 || c.end != size) {
+        r.status = READ_AFTER_END;
+        break;
+      }
+      if (!seen[0] || !seen[1] || !seen[2] || !seen[3]) {
+        r.status = READ_MISSING;
+        break;
+      }
+      problem->offset = forceChunk;
+      problem->tag = forceChunk ? TAG_TEMPLATE_FORCE : 0;
+      if (forceChunk && !CheckForced(contents, block, forceChunk)) r.status = READ_BAD_FORCED;
+      break;
+    } else {
+      int slot = kind == TAG_STRINGS          ? 0
+                 : kind == TAG_FILES          ? 1
+                 : kind == TAG_SHORTCUTS      ? 2
+                 : kind == TAG_KEYS           ? 3
+                 : kind == TAG_TEMPLATE_FORCE ? 4
+                 : kind == TAG_KEY            ? 5
+                                              : -1;
+      if (slot < 0 || kind == TAG_TEMPLATE) {
+        r.status = kind == TAG_TEMPLATE ? READ_DUPLICATE : READ_UNKNOWN_TAG;
+        break;
+      }
+      if (slot < 5 && seen[slot]++) {
+        r.status = READ_DUPLICATE;
+        break;
+      }
+      if (slot == 5 && (!contents->data.keysAppended || !seen[3] || ++keyChunks > KEY_SPARE_ENTRIES)) {
+        r.status = READ_KEY_CHUNKS;
+        break;
+      }
+      if (slot == 3 && keyChunks) {  // a key list after appended keys would drop them
+        r.status = READ_KEY_CHUNKS;
+        break;
+      }
+      if (slot == 4) forceChunk = pos;
+      if (!ReadListChunk(&r, kind, &c)) break;
+    }
+    pos += 8 + length;
+  }
+  problem->status = r.status;
+  if (r.status == READ_OK) {
+    problem->offset = 0;
+    problem->tag = 0;
+  }
+  return r.status;
+}
+
+// ---------------------------------------------------------------------------
+// Resolving
+
+int TextRole(u32 index) { return index >= STR_OUT_OF_MEMORY ? ROLE_FORMATTED_TEXT : ROLE_TEXT; }
+
+const char* ResolveReason(int status) {
+  switch (status) {
+    case RESOLVE_OK: return "resolved";
+    case RESOLVE_UNKNOWN_CONSTANT: return "a constant nothing gives a value for";
+    case RESOLVE_CONVERSION: return "text the target code page cannot hold";
+    case RESOLVE_NO_ROOM: return "the resolved text is too long";
+    case RESOLVE_BAD_TOKEN: return "a malformed constant";
+    default: return "cannot be resolved";
+  }
+}
+
+namespace {
+
+// Whether the literal bytes hold "%s" (the value bytes do not count).
+int LiteralHoldsSlot(const BlockText* text) {
+  u32 at = 0;
+  TemplatePiece piece;
+  while (NextTemplatePiece(text, &at, &piece) == 1) {
+    if (piece.kind != PIECE_LITERAL) continue;
+    for (u32 i = 0; i + 1 < piece.text.length; ++i)
+      if (piece.text.bytes[i] == '%' && piece.text.bytes[i + 1] == 's') return 1;
+  }
+  return 0;
+}
+
+int IsDriveRoot(const BlockText* v) {
+  if (v->length != 3 || v->bytes[1] != ':' || v->bytes[2] != '\\') return 0;
+  char c = v->bytes[0];
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+const BlockText* LookupValue(const ConstantTable* table, const TemplatePiece* piece) {
+  if (piece->constant != CONST_NAMED)
+    return table->builtin[piece->constant].bytes ? &table->builtin[piece->constant] : 0;
+  for (u32 i = 0; i < table->namedCount; ++i)
+    if (SameBytes(table->named[i].name, table->named[i].nameLength, piece->text.bytes,
+                  piece->text.length))
+      return &table->named[i].value;
+  return 0;
+}
+
+struct Output {
+  char* out;
+  u32 capacity;
+  u32 length;
+};
+
+int Put(Output* o, char c) {
+  if (o->length >= o->capacity) return 0;
+  o->out[o->length++] = c;
+  return 1;
+}
+
+}  // namespace
+
+int ResolveTemplateString(const BlockText* text, int role, const ConstantTable* table,
+                          LiteralConverter convert, void* context, char* out, u32 capacity,
+                          u32* length, ResolveProblem* problem) {
+  Output o = {out, capacity, 0};
+  int doublePercent = role == ROLE_FORMATTED_TEXT && LiteralHoldsSlot(text);
+  problem->status = RESOLVE_OK;
+  problem->constant = 0;
+  problem->name.bytes = 0;
+  problem->name.length = 0;
+  *length = 0;
+
+  u32 at = 0;
+  int r;
+  TemplatePiece piece;
+  while ((r = NextTemplatePiece(text, &at, &piece)) == 1) {
+    int status = RESOLVE_OK;
+    if (piece.kind == PIECE_LITERAL) {
+      if (convert) {
+        u32 written = 0;
+        int c = convert(context, piece.text.bytes, piece.text.length, out + o.length,
+                        capacity - o.length, &written);
+        if (c == 1 && written <= capacity - o.length) o.length += written;
+        else status = c == 0 ? RESOLVE_CONVERSION : RESOLVE_NO_ROOM;
+      } else {
+        for (u32 i = 0; i < piece.text.length && status == RESOLVE_OK; ++i)
+          if (!Put(&o, piece.text.bytes[i])) status = RESOLVE_NO_ROOM;
+      }
+    } else {
+      int nextIsBackslash = at < text->length && text->bytes[at] == '\\';
+      if (role == ROLE_FILE_DIR && piece.constant == CONST_APP && at == 2 &&
+          (at == text->length || nextIsBackslash)) {
+        // The uninstaller's own folder, in the form that follows the
+        // uninstaller wherever it is.
+        if (!Put(&o, '.')) status = RESOLVE_NO_ROOM;
+      } else {
+        const BlockText* value = LookupValue(table, &piece);
+        if (!value) {
+          problem->constant = piece.constant;
+          problem->name = piece.text;
+          status = RESOLVE_UNKNOWN_CONSTANT;
+        } else {
+          // A drive root followed by '\' keeps one backslash.
+          u32 n = IsDriveRoot(value) && nextIsBackslash ? 2 : value->length;
+          for (u32 i = 0; i < n && status == RESOLVE_OK; ++i) {
+            if (!Put(&o, value->bytes[i])) status = RESOLVE_NO_ROOM;
+            else if (doublePercent && value->bytes[i] == '%' && !Put(&o, '%'))
+              status = RESOLVE_NO_ROOM;
+          }
+        }
+      }
+    }
+    if (status != RESOLVE_OK) {
+      problem->status = status;
+      return status;
+    }
+  }
+  if (r < 0) {
+    problem->status = RESOLVE_BAD_TOKEN;
+    return RESOLVE_BAD_TOKEN;
+  }
+  *length = o.length;
+  return RESOLVE_OK;
+}

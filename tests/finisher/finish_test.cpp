@@ -1,0 +1,298 @@
+// sweepkit-finish on the simulated Windows: what it writes, what it refuses,
+// and that an existing uninstaller survives every failure of every call.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/host/sim.h"
+#include "tests/cli/test_support.h"
+#include "finisher/finish.h"
+#include "cli/manifest.h"
+
+using namespace sweepkit;
+using sweepkit_test::MinimalPe;
+
+namespace {
+
+const char kTemplatePath[] = "C:\\setup\\app.skt";
+const char kOut[] = "C:\\Program Files\\Vantor\\uninstall.exe";
+const char kOldBytes[] = "the earlier uninstaller";
+
+std::string ExampleJson() { return sweepkit_test::ReadFile(SWEEPKIT_EXAMPLES_DIR "/vantor-gliders.json"); }
+
+std::string TemplateBytes(const std::string& json) {
+  Manifest m = ParseManifest(json);
+  Bytes t = PackTemplate(MinimalPe(), BuildTemplate(m.data, m.codepage, m.forced));
+  return std::string(t.begin(), t.end());
+}
+
+// A machine with the folders every Windows has, Program Files in the
+// registry, the template in C:\setup and an application folder.
+void Machine(const std::string& templateBytes) {
+  SimReset();
+  SimRegSetValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                 REG_SZ, std::string("C:\\Program Files") + '\0');
+  SimAddFile(kTemplatePath, templateBytes);
+  SimAddDir("C:\\Program Files\\Vantor");
+}
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+Outcome Finish(const std::string& arguments) {
+  SimSetCommandLine("sweepkit-finish.exe " + arguments);
+  int code = RunFinisher();
+  return {code, SimConsoleText(STD_OUTPUT_HANDLE), SimConsoleText(STD_ERROR_HANDLE)};
+}
+
+const std::string kArguments = std::string(kTemplatePath) + " \"" + kOut + "\" --set \"group=Vantor Gliders\"";
+
+// The data of a finished uninstaller, read with the stub's own loader.
+struct Loaded {
+  int status = -100;
+  std::vector<std::string> strings, files, shortcuts, keys;
+};
+
+Loaded Load(const std::string& path) {
+  Loaded l;
+  std::string bytes = SimFileBytes(path);
+  if (bytes.size() < sweepkit_test::kLocatorAt + 10) return l;
+  uint32_t offset = GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + sweepkit_test::kLocatorAt + 6);
+  l.status = ReadUninstallInfoFile(path.c_str(), offset);
+  if (l.status != LOAD_OK) return l;
+  for (int i = 0; i < STR_COUNT; i++) l.strings.push_back(UninstallInfo.StringTable[i]);
+  for (u32 i = 0; i < UninstallInfo.fileCount; i++)
+    l.files.push_back(std::string(UninstallInfo.fileList[i]->dir) + "|" + UninstallInfo.fileList[i]->name);
+  for (u32 i = 0; i < UninstallInfo.shortcutCount; i++)
+    l.shortcuts.push_back(std::string(UninstallInfo.shortcutList[i]->dir) + "|" +
+                          UninstallInfo.shortcutList[i]->name);
+  for (u32 i = 0; i < UninstallInfo.keyCount; i++) l.keys.push_back(UninstallInfo.keyList[i]->path);
+  ReleaseUninstallInfo();
+  return l;
+}
+
+// Every file and folder of the simulated machine below `root`.
+std::set<std::string> Tree(const std::string& root) {
+  std::set<std::string> all;
+  std::function<void(const std::string&)> walk = [&](const std::string& dir) {
+    for (const std::string& name : SimListDir(dir)) {
+      std::string path = dir + "\\" + name;
+      all.insert(path + (SimIsDir(path) ? "\\" : "=" + SimFileBytes(path)));
+      if (SimIsDir(path)) walk(path);
+    }
+  };
+  walk(root);
+  return all;
+}
+
+TEST(Finisher, ResolvesTheExampleOnTheInstallingMachine) {
+  Machine(TemplateBytes(ExampleJson()));
+  Outcome r = Finish(kArguments);
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ("", r.err);
+  EXPECT_NE(std::string::npos, r.out.find("wrote C:\\Program Files\\Vantor\\uninstall.exe: 5 files")) << r.out;
+
+  Loaded l = Load(kOut);
+  ASSERT_EQ(LOAD_OK, l.status);
+  EXPECT_NE(std::string::npos, l.strings[STR_CONFIRM].find("from C:\\Program Files\\Vantor. Click"))
+      << "{app} in a text is the folder's absolute path: " << l.strings[STR_CONFIRM];
+  EXPECT_EQ(".|vantor.dll", l.files[0]) << "{app} as a whole dir follows the uninstaller";
+  EXPECT_EQ("C:\\WINDOWS\\Desktop|Vantor Gliders.lnk", l.files[2]);
+  EXPECT_EQ("C:\\WINDOWS\\Start Menu\\Programs\\Vantor Gliders|Vantor Gliders.lnk", l.shortcuts[1]);
+  EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantor Gliders", l.keys[0]);
+  EXPECT_EQ(0, SimOpenHandleCount());
+  EXPECT_EQ(0, SimLiveBlocks());
+}
+
+// An all-users folder is used where the system has it, the per-user one
+// where it does not (Windows 95 without user profiles).
+TEST(Finisher, AllUsersFoldersFallBackToThePerUserOnes) {
+  std::string json = ExampleJson();
+  const std::string desktop = "\"dir\": \"{desktop}\"";
+  json.replace(json.find(desktop), desktop.size(), "\"dir\": \"{commondesktop}\"");
+  const std::string templ = TemplateBytes(json);
+  struct Case {
+    const char* what;
+    std::function<void()> machine;
+    const char* dir;
+  } cases[] = {
+      {"all-users folder present", [] { SimSetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, "C:\\WINDOWS\\All Users\\Desktop"); },
+       "C:\\WINDOWS\\All Users\\Desktop"},
+      {"lookup fails", [] { SimSetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, ""); }, "C:\\WINDOWS\\Desktop"},
+      {"folder named but missing",
+       [] { SimSetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, "C:\\WINDOWS\\All Users\\Desktop", false); },
+       "C:\\WINDOWS\\Desktop"},
+  };
+  for (const Case& c : cases) {
+    Machine(templ);
+    c.machine();
+    Outcome r = Finish(kArguments);
+    ASSERT_EQ(0, r.code) << c.what << ": " << r.err;
+    Loaded l = Load(kOut);
+    ASSERT_EQ(LOAD_OK, l.status) << c.what;
+    EXPECT_EQ(std::string(c.dir) + "|Vantor Gliders.lnk", l.files[2]) << c.what;
+  }
+}
+
+// Everything the finisher refuses leaves the output folder as it was and
+// says on standard error what is wrong.
+TEST(Finisher, RefusalsWriteNothing) {
+  const std::string example = ExampleJson();
+  auto with = [&](const std::string& from, const std::string& to) {
+    std::string json = example;
+    size_t at = json.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    return json.replace(at, from.size(), to);
+  };
+  struct Case {
+    const char* what;
+    std::string templ;
+    std::string arguments;
+    UINT codepage;
+    int code;
+    const char* message;
+  };
+  const std::string out = std::string(" \"") + kOut + "\"";
+  const std::string longName(250, 'n');
+  const Case cases[] = {
+      {"no arguments", TemplateBytes(example), "", 1252, 2, "APP.skt and OUT.exe are needed"},
+      {"unknown option", TemplateBytes(example), kArguments + " --quiet", 1252, 2, "unknown option: --quiet"},
+      {"--set without a value", TemplateBytes(example), kArguments + " --set group", 1252, 2, "NAME=VALUE"},
+      {"--set of a folder", TemplateBytes(example), kArguments + " --set app=C:\\x", 1252, 2, "folder constant"},
+      {"a value nothing gives", TemplateBytes(example), kTemplatePath + out, 1252, 1, "{group}"},
+      {"no template", TemplateBytes(example), "C:\\setup\\none.skt" + out, 1252, 1, "none.skt: cannot be read"},
+      {"not a template", "MZ plain bytes", kArguments, 1252, 1, "not a usable template"},
+      {"a path over 259 bytes", TemplateBytes(with("\"name\": \"guide.txt\"", "\"name\": \"" + longName + "\"")),
+       kArguments, 1252, 1, "files[4]"},
+      {"a letter the machine cannot hold", TemplateBytes(with("guide.txt", "gu\xC3\xAF" "de.txt")), kArguments,
+       1251, 1, "files[4]"},
+      {"a merge of no uninstaller", TemplateBytes(example), kArguments + " --merge C:\\setup\\app.skt", 1252, 1,
+       "app.skt"},
+  };
+  for (const Case& c : cases) {
+    Machine(c.templ);
+    SimSetAnsiCodePage(c.codepage);
+    SimAddFile(kOut, kOldBytes);
+    std::set<std::string> before = Tree("C:");
+    Outcome r = Finish(c.arguments);
+    EXPECT_EQ(c.code, r.code) << c.what << ": " << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(c.message)) << c.what << " said: " << r.err;
+    EXPECT_TRUE(before == Tree("C:")) << c.what << ": the machine changed";
+    EXPECT_EQ(0, SimLiveBlocks()) << c.what;
+  }
+}
+
+// A text that holds the locator's signature: only the one inside the
+// program's sections is patched.
+TEST(Finisher, SignatureInATextIsNotTheLocator) {
+  std::string json = ExampleJson();
+  std::string caption = "\"caption\": \"Uninstall\"";
+  json.replace(json.find(caption), caption.size(), "\"caption\": \"wwgT)H twice wwgT)H\"");
+  Machine(TemplateBytes(json));
+  Outcome r = Finish(kArguments);
+  ASSERT_EQ(0, r.code) << r.err;
+  Loaded l = Load(kOut);
+  ASSERT_EQ(LOAD_OK, l.status);
+  EXPECT_EQ("wwgT)H twice wwgT)H", l.strings[STR_CAPTION]);
+}
+
+// An upgrade keeps what only the earlier version installed, once; its
+// `.` entries, written elsewhere, become absolute.
+TEST(Finisher, MergeKeepsWhatOnlyTheOldVersionListed) {
+  Machine(TemplateBytes(ExampleJson()));
+  UninstallData old;
+  old.strings.assign(STR_COUNT, "old");
+  old.files = {{".", "vantor.dll", 0}, {".", "old-only.hlp", 0}, {"C:\\WINDOWS\\SYSTEM", "vgrt.dll", FILE_SHARED}};
+  old.keys = {{0x80000002u, "Software\\Vantor\\Gliders"}};
+  Bytes image = PackStub(MinimalPe(), BuildBlock(old));
+  SimAddFile("C:\\Vantor\\uninstall.exe", std::string(image.begin(), image.end()));
+
+  Outcome r = Finish(kArguments + " --merge C:\\Vantor\\uninstall.exe");
+  ASSERT_EQ(0, r.code) << r.err;
+  Loaded l = Load(kOut);
+  ASSERT_EQ(LOAD_OK, l.status);
+  auto count = [](const std::vector<std::string>& list, const std::string& item) {
+    return std::count(list.begin(), list.end(), item);
+  };
+  EXPECT_EQ(1, count(l.files, ".|vantor.dll")) << "an entry both list is written once";
+  EXPECT_EQ(1, count(l.files, "C:\\Vantor\\.|vantor.dll") + count(l.files, "C:\\Vantor|vantor.dll"))
+      << "the old folder's copy is still removed";
+  EXPECT_EQ(1, count(l.files, "C:\\Vantor|old-only.hlp"));
+  EXPECT_EQ(1, count(l.files, "C:\\WINDOWS\\SYSTEM|vgrt.dll"));
+  EXPECT_EQ(1, count(l.keys, "Software\\Vantor\\Gliders"));
+  EXPECT_EQ("Uninstall", l.strings[STR_CAPTION]) << "the new version's texts";
+}
+
+// Every call the finisher makes, failed in turn, and every allocation: it
+// either writes the very uninstaller of a clean run, or refuses with exit 1
+// and leaves the earlier one and everything else as they were. Nothing is
+// left open or allocated either way.
+// Every call the finisher makes, failed in turn, and every allocation, on
+// NT (one MoveFileExA) and on Windows 95 (three renames): it either writes
+// the very uninstaller of a clean run, or refuses with exit 1 and leaves the
+// earlier one and everything else as they were. Nothing is left open or
+// allocated either way.
+TEST(Finisher, EveryFailureLeavesTheEarlierUninstallerIntact) {
+  const std::string templ = TemplateBytes(ExampleJson());
+  for (DWORD platform : {DWORD(VER_PLATFORM_WIN32_NT), DWORD(VER_PLATFORM_WIN32_WINDOWS)}) {
+    auto prepare = [&]() {
+      Machine(templ);
+      SimSetPlatform(platform, 4, 0);
+      SimAddFile(kOut, kOldBytes);
+    };
+    prepare();
+    ASSERT_EQ(0, Finish(kArguments).code);
+    const std::string written = SimFileBytes(kOut);
+    const std::set<std::string> clean = Tree("C:");
+    const std::vector<std::string> calls = SimCallNames();
+    const int allocations = SimAllocationCount();
+    prepare();
+    const std::set<std::string> before = Tree("C:");
+
+    auto check = [&](const std::string& fault) {
+      std::string what = (platform == VER_PLATFORM_WIN32_NT ? "NT, " : "95, ") + fault;
+      Outcome r = Finish(kArguments);
+      std::set<std::string> after = Tree("C:");
+      if (r.code == 0) {
+        EXPECT_EQ(written, SimFileBytes(kOut)) << what << " reported success";
+        // The earlier uninstaller that could not be deleted once the new
+        // one is in place stays, named in a warning.
+        EXPECT_TRUE(after == clean || r.err.find("warning: left C:\\Program Files\\Vantor\\sko") != std::string::npos)
+            << what << ": success left other changes; said: " << r.err;
+      } else {
+        EXPECT_EQ(1, r.code) << what;
+        EXPECT_NE("", r.err) << what << ": a refusal says why";
+        EXPECT_TRUE(after == before) << what << ": a refusal changed the machine";
+      }
+      EXPECT_EQ(0, SimOpenHandleCount()) << what;
+      EXPECT_EQ(0, SimLiveBlocks()) << what;
+    };
+
+    std::map<std::string, int> seen;
+    for (const std::string& name : calls) {
+      int nth = ++seen[name];
+      // The simulation keeps a handle whose close failed open; Windows
+      // does not, so a failed close is no fault to sweep.
+      if (name == "CloseHandle") continue;
+      prepare();
+      DWORD error = name == "WriteFile" ? 112 : name == "CreateFileA" ? 32 : 5;
+      SimFailCall(name.c_str(), nth, error);
+      check(name + " #" + std::to_string(nth));
+    }
+    for (int n = 1; n <= allocations; n++) {
+      prepare();
+      SimFailAllocations(SimAllocationCount() + n, 1);
+      check("allocation #" + std::to_string(n));
+    }
+    EXPECT_GT(seen["MoveFileA"] + seen["MoveFileExA"], 0) << "the clean run put the file in place";
+  }
+}
+
+}  // namespace
