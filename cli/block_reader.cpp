@@ -1,6 +1,8 @@
 #include "cli/block_reader.h"
 
-#include <cstdio>
+#include <memory>
+
+#include "format/block_read.h"
 
 namespace sweepkit {
 
@@ -20,180 +22,112 @@ const char* TagName(uint32_t tag) {
 
 namespace {
 
-// Reads payload fields within [pos, end); a read past end marks overrun.
-struct Cursor {
-  const uint8_t* p;
-  size_t pos, end;
-  bool overrun = false;
+std::string Where(uint32_t tag, uint32_t offset) {
+  return std::string(TagName(tag)) + " chunk at +" + std::to_string(offset);
+}
 
-  bool Take(size_t n) {
-    if (overrun || end - pos < n) {
-      overrun = true;
-      return false;
-    }
-    pos += n;
-    return true;
+// Each finding as inspect shows it: the chunk, then what is wrong.
+std::string Describe(const BlockFinding& f, size_t size) {
+  std::string at = Where(f.tag, f.chunk) + ": ";
+  std::string n = std::to_string(f.value);
+  switch (f.what) {
+    case FOUND_HEADER_CUT:
+      return "damaged: the chunk header at +" + std::to_string(f.chunk) +
+             (f.chunk >= size ? " lies past the end of the file" : " is cut short by the end of the file") +
+             (f.value ? " (no TAG_END before it)" : "");
+    case FOUND_PAYLOAD_CUT:
+      return "damaged: " + at + "its length " + std::to_string(f.length) + " runs past the end of the file";
+    case FOUND_RECORDS_CUT:
+      return "damaged: " + at + "its records need more than its length " + std::to_string(f.length);
+    case FOUND_TAG_HIGH_BITS: return at + "the tag's high 16 bits are not 0";
+    case FOUND_STRINGS_NOT_FIRST: return at + "TAG_STRINGS does not come first";
+    case FOUND_EMPTY_CHUNK: return at + "an empty chunk, which the stub skips";
+    case FOUND_UNKNOWN_CHUNK: return at + "a tag the stub does not know, skipped";
+    case FOUND_SECOND_LIST: return at + "a second " + TagName(f.tag) + " replaces the first";
+    case FOUND_KEYS_DISCARDED: return at + "discards the keys read before it";
+    case FOUND_KEY_BEFORE_LIST: return at + "comes before any TAG_KEYS chunk";
+    case FOUND_TOO_MANY_KEY_CHUNKS:
+      return at + "more than " + std::to_string(KEY_SPARE_ENTRIES) + " TAG_KEY chunks follow TAG_KEYS";
+    case FOUND_GROUP_COUNT: return at + "groupCount is " + n + ", not 1";
+    case FOUND_STRING_COUNT: return at + "holds " + n + " texts, not " + std::to_string(STR_COUNT);
+    case FOUND_FLAG_BITS: return at + "record " + n + " has flag bits 3 to 7 set";
+    case FOUND_ZERO_BYTE:
+      return at + ((f.tag & 0xFFFF) == TAG_STRINGS ? std::string("a text") : "record " + n) +
+             " holds a zero byte";
+    case FOUND_RECORD_TOO_LONG:
+      return at + "record " + n + " is longer than the stub's " + std::to_string(RECORD_SCRATCH_SIZE) +
+             "-byte record block";
+    case FOUND_LEFT_OVER: return at + n + " payload bytes are left over after its records";
+    case FOUND_END_PAYLOAD: return at + "TAG_END has a payload of " + n + " bytes";
+    case FOUND_END_PAST_FILE:
+      return at + "TAG_END has a length of " + std::to_string(f.length) + ", past the end of the file";
+    case FOUND_AFTER_END:
+      return n + (f.value == 1 ? " byte follows" : " bytes follow") + " the TAG_END chunk at +" +
+             std::to_string(f.chunk);
+    case FOUND_LIST_MISSING: return std::string("no ") + TagName(f.tag) + " chunk";
+    default: return at + "out of memory";
   }
-  uint8_t U8() { return Take(1) ? p[pos - 1] : 0; }
-  uint16_t U16() { return Take(2) ? GetU16(p + pos - 2) : 0; }
-  uint32_t U32() { return Take(4) ? GetU32(p + pos - 4) : 0; }
-  std::string Counted() {
-    uint16_t n = U16();
-    if (!Take(n)) return std::string();
-    return std::string(reinterpret_cast<const char*>(p + pos - n), n);
-  }
+}
+
+struct Walk {
+  ParsedBlock* out;
+  size_t size;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks;
 };
 
-std::string Where(const ChunkInfo& c) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s chunk at +%zu", TagName(c.tag), c.offset);
-  return buf;
+void* WalkAlloc(void* context, u32 size) {
+  Walk* w = static_cast<Walk*>(context);
+  w->blocks.emplace_back(new uint8_t[size]());
+  return w->blocks.back().get();
 }
+
+int WalkFound(void* context, const BlockFinding* f) {
+  Walk* w = static_cast<Walk*>(context);
+  w->out->problems.push_back(Describe(*f, w->size));
+  return 1;
+}
+
+void WalkChunk(void* context, u32 offset, u32 tag, u32 length) {
+  static_cast<Walk*>(context)->out->chunks.push_back(ChunkInfo{offset, tag, length});
+}
+
+std::string Text(const BlockText& t) { return std::string(t.bytes ? t.bytes : "", t.length); }
 
 }  // namespace
 
 ParsedBlock ParseBlock(const uint8_t* block, size_t size) {
   ParsedBlock out;
-  int seen[6] = {0};  // TAG_STRINGS .. TAG_KEYS by low tag - TAG_STRINGS
-  bool keyList = false;
-  size_t spare = 0;
-  size_t pos = 0;
-
-  for (;;) {
-    if (size - pos < 8) {
-      out.problems.push_back("damaged: the chunk header at +" + std::to_string(pos) +
-                             (pos >= size ? " lies past the end of the file"
-                                          : " is cut short by the end of the file") +
-                             (out.chunks.empty() ? "" : " (no TAG_END before it)"));
-      return out;
-    }
-    ChunkInfo c;
-    c.offset = pos;
-    c.tag = GetU32(block + pos);
-    c.length = GetU32(block + pos + 4);
-    out.chunks.push_back(c);
-    pos += 8;
-    uint16_t kind = uint16_t(c.tag & 0xFFFF);
-
-    if (c.tag >> 16) out.problems.push_back(Where(c) + ": the tag's high 16 bits are not 0");
-    if (out.chunks.size() == 1 && kind != TAG_STRINGS && c.length != 0)
-      out.problems.push_back(Where(c) + ": TAG_STRINGS does not come first");
-    if (size - pos < c.length && kind == TAG_END) {
-      // The stub reads no payload after an end chunk, whatever its length.
-      out.problems.push_back(Where(c) + ": TAG_END has a length of " + std::to_string(c.length) +
-                             ", past the end of the file");
-      out.complete = true;
-      out.end = pos;
-      return out;
-    }
-    if (size - pos < c.length) {
-      out.problems.push_back("damaged: " + Where(c) + ": its length " +
-                             std::to_string(c.length) + " runs past the end of the file");
-      return out;
-    }
-    size_t chunkEnd = pos + c.length;
-
-    if (c.length != 0) {
-      Cursor in{block, pos, chunkEnd};
-      if (kind >= TAG_STRINGS && kind <= TAG_KEYS && ++seen[kind - TAG_STRINGS] == 2)
-        out.problems.push_back(Where(c) + ": a second " + TagName(kind) +
-                               " replaces the first");
-      switch (kind) {
-        case TAG_STRINGS: {
-          uint16_t groups = in.U16();
-          if (groups != 1)
-            out.problems.push_back(Where(c) + ": groupCount is " + std::to_string(groups) +
-                                   ", not 1");
-          if (groups >= 1) {
-            uint16_t count = in.U16();
-            std::vector<std::string> texts;
-            for (uint16_t i = 0; i < count && !in.overrun; ++i) texts.push_back(in.Counted());
-            if (count != 0) {
-              out.data.strings = texts;
-              out.hasStrings = true;
-            }
-            in.pos = chunkEnd;  // later groups are skipped
-          }
-          break;
-        }
-        case TAG_FILES: {
-          uint32_t count = in.U32();
-          out.data.files.clear();
-          for (uint32_t i = 0; i < count && !in.overrun; ++i) {
-            FileEntry f;
-            f.dir = in.Counted();
-            f.name = in.Counted();
-            f.flags = in.U8();
-            if (!in.overrun) out.data.files.push_back(f);
-            if (f.flags & ~(FILE_SHARED | FILE_FONT | FILE_SELFREG))
-              out.problems.push_back(Where(c) + ": record " + std::to_string(i) +
-                                     " has flag bits 3 to 7 set");
-          }
-          break;
-        }
-        case TAG_SHORTCUTS: {
-          uint32_t count = in.U32();
-          out.data.shortcuts.clear();
-          for (uint32_t i = 0; i < count && !in.overrun; ++i) {
-            ShortcutEntry s;
-            s.dir = in.Counted();
-            s.name = in.Counted();
-            if (!in.overrun) out.data.shortcuts.push_back(s);
-          }
-          break;
-        }
-        case TAG_KEYS: {
-          if (keyList && out.data.keys.size() > 0)
-            out.problems.push_back(Where(c) + ": discards the keys read before it");
-          uint32_t count = in.U32();
-          out.data.keys.clear();
-          for (uint32_t i = 0; i < count && !in.overrun; ++i) {
-            KeyEntry k;
-            k.root = in.U32();
-            k.path = in.Counted();
-            if (!in.overrun) out.data.keys.push_back(k);
-          }
-          keyList = true;
-          spare = KEY_SPARE_ENTRIES;
-          break;
-        }
-        case TAG_KEY: {
-          if (!keyList)
-            out.problems.push_back(Where(c) + ": comes before any TAG_KEYS chunk");
-          else if (spare == 0)
-            out.problems.push_back(Where(c) + ": more than 3 TAG_KEY chunks follow TAG_KEYS");
-          else
-            --spare;
-          KeyEntry k;
-          k.root = in.U32();
-          k.path = in.Counted();
-          if (!in.overrun) out.data.keys.push_back(k);
-          break;
-        }
-        case TAG_END:
-          out.problems.push_back(Where(c) + ": TAG_END has a payload of " +
-                                 std::to_string(c.length) + " bytes");
-          in.pos = chunkEnd;
-          break;
-        default:
-          in.pos = chunkEnd;  // not interpreted
-          break;
-      }
-      if (in.overrun)
-        out.problems.push_back("damaged: " + Where(c) + ": its records need more than its length " +
-                               std::to_string(c.length));
-      else if (in.pos != chunkEnd)
-        out.problems.push_back(Where(c) + ": " + std::to_string(chunkEnd - in.pos) +
-                               " payload bytes are left over after its records");
-    }
-
-    pos = chunkEnd;
-    if (kind == TAG_END) {
-      out.complete = true;
-      out.end = pos;
-      return out;
-    }
+  if (size > 0xFFFFFFFFu) size = 0xFFFFFFFFu;
+  Walk walk{&out, size, {}};
+  BlockReadHooks hooks{&walk, WalkAlloc, WalkFound, WalkChunk};
+  BlockData data;
+  BlockReadEnd end;
+  ReadDataBlock(block, uint32_t(size), &hooks, &data, &end);
+  out.complete = end.complete != 0;
+  out.end = end.end;
+  for (u32 i = 0; i < data.stringCount; ++i) out.data.strings.push_back(Text(data.strings[i]));
+  out.hasStrings = data.stringCount != 0;
+  for (u32 i = 0; i < data.fileCount; ++i) {
+    FileEntry f;
+    f.dir = Text(data.files[i].dir);
+    f.name = Text(data.files[i].name);
+    f.flags = data.files[i].flags;
+    out.data.files.push_back(f);
   }
+  for (u32 i = 0; i < data.shortcutCount; ++i) {
+    ShortcutEntry s;
+    s.dir = Text(data.shortcuts[i].dir);
+    s.name = Text(data.shortcuts[i].name);
+    out.data.shortcuts.push_back(s);
+  }
+  for (u32 i = 0; i < data.keyCount; ++i) {
+    KeyEntry k;
+    k.root = data.keys[i].root;
+    k.path = Text(data.keys[i].path);
+    out.data.keys.push_back(k);
+  }
+  out.data.keyChunks = data.keysAppended ? KeyChunks::Appended : KeyChunks::List;
+  return out;
 }
 
 }  // namespace sweepkit

@@ -1,6 +1,6 @@
-// Strict reader of a chunk block, for inspecting packed files and for
-// tests: it walks the chunks the way the stub does and, unlike the stub,
-// checks every payload against its chunk's length.
+// The strict block reader (format/block_read.h) for inspect and the tests:
+// the chunks with their offsets, the data as host strings, and every finding
+// as a sentence naming its chunk.
 #pragma once
 
 #include <cstddef>

@@ -2,143 +2,50 @@
 // that the new uninstaller also removes what only the earlier version put
 // on the machine.
 #include "finisher/finish.h"
+#include "format/block_read.h"
 
 // ---- Strict reading --------------------------------------------------------
 // The stub's loader forgives a lot; an uninstaller whose entries are about to
-// be carried forward must be exactly what the packer writes: the texts first,
-// each list once, every payload consumed exactly, records within the stub's
-// limits, TAG_END last in the file.
-
-struct Cursor {
-  const u8* p;
-  u32 left;
-  int ok;
-};
-
-static u32 TakeU8(Cursor* c) {
-  if (c->left < 1) return c->ok = 0;
-  c->left--;
-  return *c->p++;
-}
-
-static u32 TakeU16(Cursor* c) {
-  u32 low = TakeU8(c);
-  return low | (TakeU8(c) << 8);
-}
-
-static u32 TakeU32(Cursor* c) {
-  u32 low = TakeU16(c);
-  return low | (TakeU16(c) << 16);
-}
-
-// A counted string of finished data: no zero byte inside.
-static void TakeText(Cursor* c, BlockText* text) {
-  u32 length = TakeU16(c);
-  text->bytes = (const char*)c->p;
-  text->length = 0;
-  if (!c->ok || length > c->left) {
-    c->ok = 0;
-    return;
-  }
-  for (u32 i = 0; i < length; i++)
-    if (!c->p[i]) c->ok = 0;
-  text->length = length;
-  c->p += length;
-  c->left -= length;
-}
+// be carried forward must be exactly what the packer writes, so the first
+// finding of the strict reader refuses it.
 
 static const char* OldReason;
 
-static int Damaged(const char* reason) {
-  OldReason = reason;
+// By FOUND_ code.
+static const char* const FindingReasons[] = {
+    0,
+    "no end mark",                       // HEADER_CUT
+    "a chunk runs past the end",         // PAYLOAD_CUT
+    "a chunk's records do not fill it",  // RECORDS_CUT
+    "an unknown chunk",                  // TAG_HIGH_BITS
+    "the texts are not first",           // STRINGS_NOT_FIRST
+    "an empty chunk",                    // EMPTY_CHUNK
+    "an unknown chunk",                  // UNKNOWN_CHUNK
+    "a list twice",                      // SECOND_LIST
+    "misplaced keys",                    // KEYS_DISCARDED
+    "misplaced keys",                    // KEY_BEFORE_LIST
+    "misplaced keys",                    // TOO_MANY_KEY_CHUNKS
+    "not the eleven texts",              // GROUP_COUNT
+    "not the eleven texts",              // STRING_COUNT
+    "a record the uninstaller cannot read",  // FLAG_BITS
+    "a record the uninstaller cannot read",  // ZERO_BYTE
+    "a record the uninstaller cannot read",  // RECORD_TOO_LONG
+    "a chunk's records do not fill it",  // LEFT_OVER
+    "bytes after the end mark",          // END_PAYLOAD
+    "a chunk runs past the end",         // END_PAST_FILE
+    "bytes after the end mark",          // AFTER_END
+    "a list is missing",                 // LIST_MISSING
+    "out of memory",                     // OUT_OF_MEMORY
+};
+
+static_assert(sizeof FindingReasons / sizeof *FindingReasons == FOUND_OUT_OF_MEMORY + 1,
+              "a reason for every finding");
+
+static void* OldAlloc(void*, u32 size) { return FinishAlloc(size); }
+
+static int OldFound(void*, const BlockFinding* finding) {
+  OldReason = FindingReasons[finding->what];
   return 0;
-}
-
-// A list's count, checked against the smallest record before anything is
-// allocated for it.
-static void* TakeList(Cursor* c, u32* count, u32 minRecord, u32 recordSize, u32 spare) {
-  *count = TakeU32(c);
-  if (!c->ok || *count > c->left / minRecord) {
-    c->ok = 0;
-    return 0;
-  }
-  void* list = FinishAlloc((*count + spare) * recordSize + 1);
-  if (!list) c->ok = 0;
-  return list;
-}
-
-static int ReadChunks(const u8* block, u32 size, BlockData* old) {
-  Cursor c = {block, size, 1};
-  u32 seen = 0;  // bit per list tag
-  u32 appended = 0;
-  for (;;) {
-    if (c.left < 8) return Damaged("no end mark");
-    u32 tag = TakeU32(&c);
-    u32 length = TakeU32(&c);
-    if (length > c.left) return Damaged("a chunk runs past the end");
-    if (tag > 0xFFFF) return Damaged("an unknown chunk");
-    if (seen == 0 && tag != TAG_STRINGS) return Damaged("the texts are not first");
-    if (tag == TAG_END) {
-      if (length != 0 || c.left != 0) return Damaged("bytes after the end mark");
-      break;
-    }
-    Cursor p = {c.p, length, 1};
-    c.p += length;
-    c.left -= length;
-    u32 bit = tag >= TAG_STRINGS && tag <= TAG_KEY ? 1u << (tag - TAG_STRINGS) : 0;
-    if (!bit) return Damaged("an unknown chunk");
-    if (tag != TAG_KEY && (seen & bit)) return Damaged("a list twice");
-    seen |= bit;
-    switch (tag) {
-      case TAG_STRINGS:
-        if (TakeU16(&p) != 1) return Damaged("not the eleven texts");
-        old->stringCount = TakeU16(&p);
-        if (old->stringCount != STR_COUNT) return Damaged("not the eleven texts");
-        old->strings = (BlockText*)FinishAlloc(STR_COUNT * (u32)sizeof(BlockText));
-        if (!old->strings) return Damaged("out of memory");
-        for (u32 i = 0; i < STR_COUNT; i++) TakeText(&p, &old->strings[i]);
-        break;
-      case TAG_FILES:
-        old->files = (BlockFile*)TakeList(&p, &old->fileCount, 5, (u32)sizeof(BlockFile), 0);
-        for (u32 i = 0; p.ok && i < old->fileCount; i++) {
-          TakeText(&p, &old->files[i].dir);
-          TakeText(&p, &old->files[i].name);
-          old->files[i].flags = (u8)TakeU8(&p);
-          if (old->files[i].flags & ~(FILE_SHARED | FILE_FONT | FILE_SELFREG) ||
-              old->files[i].dir.length + old->files[i].name.length > LIMIT_MAX_RECORD)
-            p.ok = 0;
-        }
-        break;
-      case TAG_SHORTCUTS:
-        old->shortcuts = (BlockShortcut*)TakeList(&p, &old->shortcutCount, 4, (u32)sizeof(BlockShortcut), 0);
-        for (u32 i = 0; p.ok && i < old->shortcutCount; i++) {
-          TakeText(&p, &old->shortcuts[i].dir);
-          TakeText(&p, &old->shortcuts[i].name);
-          if (old->shortcuts[i].dir.length + old->shortcuts[i].name.length > LIMIT_MAX_RECORD) p.ok = 0;
-        }
-        break;
-      case TAG_KEYS:
-        if (appended) return Damaged("misplaced keys");
-        old->keys = (BlockKey*)TakeList(&p, &old->keyCount, 6, (u32)sizeof(BlockKey), KEY_SPARE_ENTRIES);
-        for (u32 i = 0; p.ok && i < old->keyCount; i++) {
-          old->keys[i].root = TakeU32(&p);
-          TakeText(&p, &old->keys[i].path);
-          if (old->keys[i].path.length > LIMIT_MAX_KEY_PATH) p.ok = 0;
-        }
-        break;
-      case TAG_KEY:
-        if (!(seen & (1u << (TAG_KEYS - TAG_STRINGS))) || ++appended > KEY_SPARE_ENTRIES)
-          return Damaged("misplaced keys");
-        old->keys[old->keyCount].root = TakeU32(&p);
-        TakeText(&p, &old->keys[old->keyCount].path);
-        if (old->keys[old->keyCount].path.length > LIMIT_MAX_KEY_PATH) p.ok = 0;
-        old->keyCount++;
-        break;
-    }
-    if (!p.ok || p.left != 0) return Damaged("a chunk's records do not fill it");
-  }
-  if (seen != 0x0F) return Damaged("a list is missing");
-  return 1;
 }
 
 int ReadOldUninstaller(const char* path, FileBytes* file, BlockData* old) {
@@ -151,8 +58,12 @@ int ReadOldUninstaller(const char* path, FileBytes* file, BlockData* old) {
   else if (layout.dataOffset == 0) reason = "no uninstall data";
   else if (layout.dataOffset < layout.imageEnd || layout.dataOffset >= file->size)
     reason = "the data offset is wrong";
-  else if (!ReadChunks(file->data + layout.dataOffset, file->size - layout.dataOffset, old))
-    reason = OldReason;
+  else {
+    BlockReadHooks hooks = {0, OldAlloc, OldFound, 0};
+    BlockReadEnd end;
+    if (ReadDataBlock(file->data + layout.dataOffset, file->size - layout.dataOffset, &hooks, old, &end))
+      reason = OldReason;
+  }
   if (!reason) return 1;
   return SayAboutPath(path, "not a Sweepkit uninstaller or damaged: ", 0, reason);
 }

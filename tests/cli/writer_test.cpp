@@ -449,8 +449,14 @@ TEST(ParseBlock, FollowsTheLoaderOnUnknownAndEmptyChunks) {
   for (const std::string& s : p.problems) all += s + "\n";
   EXPECT_EQ(all,
             "unknown chunk at +0: TAG_STRINGS does not come first\n"
+            "unknown chunk at +0: a tag the stub does not know, skipped\n"
+            "TAG_FILES chunk at +11: an empty chunk, which the stub skips\n"
             "TAG_FILES chunk at +19: the tag's high 16 bits are not 0\n"
-            "TAG_END chunk at +38: TAG_END has a payload of 2 bytes\n");
+            "TAG_END chunk at +38: TAG_END has a payload of 2 bytes\n"
+            "1 byte follows the TAG_END chunk at +38\n"
+            "no TAG_STRINGS chunk\n"
+            "no TAG_SHORTCUTS chunk\n"
+            "no TAG_KEYS chunk\n");
 
   // An end chunk whose length runs past the file still ends the block there,
   // as it does for the stub.

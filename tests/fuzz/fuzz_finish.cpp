@@ -5,14 +5,18 @@
 //
 // Besides the sanitizers' checks: the run ends with exit 0 or 1 (the
 // arguments are always well formed), frees everything and closes every
-// file; a refusal leaves the earlier OUT as it was, and a written OUT loads
-// with the stub's own loader.
+// file; a refusal leaves the earlier OUT as it was, and a written OUT is one
+// the strict reader accepts (so that the next version can merge it) and the
+// stub's own loader takes to the same texts, entries and keys.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "platform/host/sim.h"
 #include "finisher/finish.h"
+#include "format/block_read.h"
+#include "platform/host/sim.h"
 
 namespace {
 
@@ -22,6 +26,46 @@ const char kOld[] = "earlier uninstaller";
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "fuzz_finish: %s\n", what);
   std::abort();
+}
+
+std::vector<std::unique_ptr<uint8_t[]>> Blocks;
+
+void* ReaderAlloc(void*, u32 size) {
+  Blocks.emplace_back(new uint8_t[size]());
+  return Blocks.back().get();
+}
+
+int ReaderFound(void*, const BlockFinding* f) {
+  std::fprintf(stderr, "fuzz_finish: finding %d in the chunk at +%u\n", f->what, f->chunk);
+  Fail("the strict reader refuses a block the finisher wrote");
+}
+
+bool Same(const BlockText& t, const char* loaded) { return std::string(t.bytes, t.length) == loaded; }
+
+// The strict reader and the loader on the written block.
+void CompareReaders(const FileBytes& file, u32 dataOffset) {
+  BlockReadHooks hooks = {nullptr, ReaderAlloc, ReaderFound, nullptr};
+  BlockData d;
+  BlockReadEnd end;
+  ReadDataBlock(file.data + dataOffset, file.size - dataOffset, &hooks, &d, &end);
+  if (ReadUninstallInfoFile(kOut, dataOffset) != LOAD_OK) Fail("written file does not load");
+  const UninstallInfoModel& m = UninstallInfo;
+  for (u32 i = 0; i < d.stringCount; i++)
+    if (!Same(d.strings[i], m.StringTable[i])) Fail("a text differs from the loader's");
+  if (d.fileCount != m.fileCount || d.shortcutCount != m.shortcutCount || d.keyCount != m.keyCount)
+    Fail("a list's count differs from the loader's");
+  for (u32 i = 0; i < d.fileCount; i++)
+    if (!Same(d.files[i].dir, m.fileList[i]->dir) || !Same(d.files[i].name, m.fileList[i]->name) ||
+        d.files[i].flags != m.fileList[i]->flags)
+      Fail("a file entry differs from the loader's");
+  for (u32 i = 0; i < d.shortcutCount; i++)
+    if (!Same(d.shortcuts[i].dir, m.shortcutList[i]->dir) || !Same(d.shortcuts[i].name, m.shortcutList[i]->name))
+      Fail("a shortcut differs from the loader's");
+  for (u32 i = 0; i < d.keyCount; i++)
+    if (d.keys[i].root != m.keyList[i]->root || !Same(d.keys[i].path, m.keyList[i]->path))
+      Fail("a key differs from the loader's");
+  ReleaseUninstallInfo();
+  Blocks.clear();
 }
 
 }  // namespace
@@ -48,8 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FileBytes file = {reinterpret_cast<u8*>(&out[0]), static_cast<u32>(out.size())};
   ImageLayout layout;
   if (FindImageLocator(file.data, file.size, &layout) != IMAGE_OK) Fail("written file without its locator");
-  if (ReadUninstallInfoFile(kOut, layout.dataOffset) != LOAD_OK) Fail("written file does not load");
-  ReleaseUninstallInfo();
+  CompareReaders(file, layout.dataOffset);
   if (SimLiveBlocks() != 0) Fail("the loader left blocks allocated");
   return 0;
 }

@@ -41,6 +41,11 @@ void WriteTemplates(const std::string& into) {
     Write(m[1], PackTemplate(sweepkit_test::MinimalPe(),
                              BuildTemplate(manifest.data, manifest.codepage, manifest.forced)));
   }
+  // the examples append their keys; the other layout lists them
+  Manifest listed = ParseManifest(ReadExample("vantor-gliders-1.1.json"));
+  listed.data.keyChunks = KeyChunks::List;
+  Write("example-1.1-listed.skt",
+        PackTemplate(sweepkit_test::MinimalPe(), BuildTemplate(listed.data, listed.codepage, listed.forced)));
 }
 
 void Chunk(Bytes& b, uint32_t tag, const Bytes& payload) {

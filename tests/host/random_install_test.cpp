@@ -20,7 +20,9 @@
 #include <map>
 #include <set>
 
+#include "finisher/finish.h"
 #include "fixture.h"
+#include "tests/cli/test_support.h"
 
 namespace {
 
@@ -601,6 +603,85 @@ TEST_F(RandomInstall, StubAgreesWithTheModel) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   printf("[ random   ] seeds %u..%u: %u cases in %.1f s (%.0f a minute), %d disagreeing\n", first,
          first + cases - 1, cases, seconds, cases / seconds * 60, failing);
+}
+
+// Every block the writer makes of a generated installation, in either key
+// layout and with lists left empty, is one the finisher's merge reads back
+// whole and carries forward: the packer, `pack --template` and the finisher
+// all write through this one builder. Flags stay within the three the
+// writer can be given; entries over the stub's limits are left out, as the
+// writer refuses them.
+TEST(RandomBlocks, EveryWrittenBlockMerges) {
+  const char* casesText = getenv("SWEEPKIT_RANDOM_CASES");
+  uint32_t cases = casesText ? (uint32_t)strtoul(casesText, nullptr, 10) : 1000;
+  const char kOld[] = "C:\\Old\\uninstall.exe";
+  for (uint32_t seed = 1; seed <= cases; seed++) {
+    Case c = Generator().Make(seed);
+    for (int appended = 0; appended < 2; appended++) {
+      std::vector<BlockText> strings;
+      for (const std::string& t : kExampleTexts) strings.push_back({t.data(), (u32)t.size()});
+      std::vector<BlockFile> files;
+      std::vector<BlockShortcut> shortcuts;
+      std::vector<BlockKey> keys;
+      auto text = [](const std::string& t) { return BlockText{t.data(), (u32)t.size()}; };
+      for (const auto& f : c.files) {
+        BlockFile b{text(f.dir), text(f.name), (u8)(f.flags & 7)};
+        u32 length;
+        if (CheckFileLimits(&b, 64, &length) == LIMIT_OK) files.push_back(b);
+      }
+      for (const auto& sc : c.shortcuts) {
+        BlockShortcut b{text(sc.dir), text(sc.name)};
+        u32 length;
+        if (CheckShortcutLimits(&b, &length) == LIMIT_OK) shortcuts.push_back(b);
+      }
+      for (const auto& k : c.keys) {
+        BlockKey b{k.root, text(k.path)};
+        if (CheckKeyLimits(&b) == LIMIT_OK && (!appended || keys.size() < KEY_SPARE_ENTRIES)) keys.push_back(b);
+      }
+      if (seed % 7 == 0) appended ? shortcuts.clear() : files.clear();
+      BlockData data{strings.data(), (u32)strings.size(), files.data(), (u32)files.size(), shortcuts.data(),
+                     (u32)shortcuts.size(), keys.data(), (u32)keys.size(), appended};
+      ByteSink size{nullptr, 0, 0, 0};
+      ASSERT_EQ(BUILD_NO_ROOM, BuildDataBlock(&data, &size)) << "seed " << seed;
+      sweepkit::Bytes block(size.size);
+      ByteSink sink{block.data(), (u32)block.size(), 0, 0};
+      ASSERT_EQ(BUILD_OK, BuildDataBlock(&data, &sink)) << "seed " << seed;
+      sweepkit::Bytes image = sweepkit::PackStub(sweepkit_test::MinimalPe(), block);
+      SimReset();
+      SimAddFile(kOld, std::string(image.begin(), image.end()));
+
+      FileBytes file;
+      BlockData old;
+      int read = ReadOldUninstaller(kOld, &file, &old);
+      ASSERT_EQ(1, read) << "seed " << seed << (appended ? ", keys appended: " : ", keys listed: ")
+                         << SimConsoleText(STD_ERROR_HANDLE);
+      auto same = [](const BlockText& a, const BlockText& b) {
+        return a.length == b.length && std::memcmp(a.bytes, b.bytes, a.length) == 0;
+      };
+      ASSERT_EQ(files.size(), old.fileCount) << "seed " << seed;
+      for (size_t i = 0; i < files.size(); i++)
+        EXPECT_TRUE(same(files[i].dir, old.files[i].dir) && same(files[i].name, old.files[i].name) &&
+                    files[i].flags == old.files[i].flags) << "seed " << seed << ": files[" << i << "]";
+      ASSERT_EQ(shortcuts.size(), old.shortcutCount) << "seed " << seed;
+      for (size_t i = 0; i < shortcuts.size(); i++)
+        EXPECT_TRUE(same(shortcuts[i].dir, old.shortcuts[i].dir) && same(shortcuts[i].name, old.shortcuts[i].name))
+            << "seed " << seed << ": shortcuts[" << i << "]";
+      ASSERT_EQ(keys.size(), old.keyCount) << "seed " << seed;
+      for (size_t i = 0; i < keys.size(); i++)
+        EXPECT_TRUE(keys[i].root == old.keys[i].root && same(keys[i].path, old.keys[i].path))
+            << "seed " << seed << ": keys[" << i << "]";
+
+      // Into a release that lists nothing, everything written comes forward.
+      BlockData next{old.strings, old.stringCount, nullptr, 0, nullptr, 0, nullptr, 0, 0};
+      u32 kept = 0;
+      ASSERT_EQ(1, MergeOld(&next, "C:\\New", &old, "C:\\Old", &kept)) << "seed " << seed;
+      EXPECT_LE(next.fileCount + next.shortcutCount + next.keyCount, files.size() + shortcuts.size() + keys.size());
+      EXPECT_EQ(kept, next.fileCount + next.shortcutCount + next.keyCount) << "seed " << seed;
+      EXPECT_EQ(files.empty(), next.fileCount == 0) << "seed " << seed;
+      EXPECT_EQ(keys.empty(), next.keyCount == 0) << "seed " << seed;
+      FreeAllFinishBlocks();
+    }
+  }
 }
 
 }  // namespace
