@@ -38,8 +38,7 @@ def build_setup(s, version):
         h.check(os.path.exists(SETUP), "%s is missing; run `make installer`" % SETUP)
         return s.zpath(SETUP)
     out = os.path.join(s.dir, "setup-%s.exe" % version)
-    rc, so, _ = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"),
-                               "--manifest", manifest_path(version), "--version", version,
+    rc, so, _ = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"), "--version", version,
                                "--out", out, "--template", os.path.join(s.dir, "%s.skt" % version),
                                "--work", s.dir], os.environ, 300)
     h.check(rc == 0, "building the %s installer failed:\n%s" % (version, so.decode("utf-8", "replace")))
