@@ -91,6 +91,12 @@ Var /GLOBAL _SkN
 
 ; --- compile-time helpers -------------------------------------------------
 
+; a refusal stops makensis here: the records go first
+!macro _SkError message
+  !delfile /nonfatal "${_SkRecords}"
+  !error "${message}"
+!macroend
+
 !macro _SkUndef name
   !ifdef ${name}
     !undef ${name}
@@ -104,7 +110,7 @@ Var /GLOBAL _SkN
   !searchparse /noerrors "${__LINE__}" "" _Sk_line "."
   !define /redef _SkAt "${__FILE__}:${_Sk_line}"
   !ifdef _SkFinished
-    !error "${_SkAt}: recorded after SkFinish, which has already built the list"
+    !insertmacro _SkError "${_SkAt}: recorded after SkFinish, which has already built the list"
   !endif
 !macroend
 
@@ -180,22 +186,22 @@ Var /GLOBAL _SkN
     !insertmacro _SkCut `&`
     !insertmacro _SkCut `=`
     !if `${_Sk_name}` == ``
-      !error "${_SkAt}: a ${_SkDollar} that starts no variable (a dollar sign is written ${_SkDollar}${_SkDollar})"
+      !insertmacro _SkError "${_SkAt}: a ${_SkDollar} that starts no variable (a dollar sign is written ${_SkDollar}${_SkDollar})"
     !endif
     !insertmacro _SkUndef _Sk_rest
     !searchparse /noerrors `${_Sk_t}` `${_Sk_name}` _Sk_rest
     !define /redef _Sk_in `${_Sk_rest}`
     !ifdef _SkFolder_${_SkContext}_${_Sk_name}
       !if "${_Sk_kind}" == "named"
-        !error "${_SkAt}: ${_SkDollar}${_Sk_name} is a folder; only a named value (SkVar) can stand here"
+        !insertmacro _SkError "${_SkAt}: ${_SkDollar}${_Sk_name} is a folder; only a named value (SkVar) can stand here"
       !else if "${_Sk_kind}${_Sk_first}" == "path0"
-        !error "${_SkAt}: ${_SkDollar}${_Sk_name} can only begin a path"
+        !insertmacro _SkError "${_SkAt}: ${_SkDollar}${_Sk_name} can only begin a path"
       !endif
       !define /redef _Sk_out `${_Sk_out}{${_SkFolder_${_SkContext}_${_Sk_name}}}`
     !else ifdef _SkVar_${_Sk_name}
       !define /redef _Sk_out `${_Sk_out}{${_Sk_name}}`
     !else
-      !error "${_SkAt}: ${_SkDollar}${_Sk_name} is not a folder the uninstaller can find on the target ($INSTDIR, $SMPROGRAMS, $STARTMENU, $DESKTOP, $SYSDIR, $WINDIR, $FONTS, $PROGRAMFILES, $COMMONFILES) nor a variable declared with SkVar"
+      !insertmacro _SkError "${_SkAt}: ${_SkDollar}${_Sk_name} is not a folder the uninstaller can find on the target ($INSTDIR, $SMPROGRAMS, $STARTMENU, $DESKTOP, $SYSDIR, $WINDIR, $FONTS, $PROGRAMFILES, $COMMONFILES) nor a variable declared with SkVar"
     !endif
     !define /redef _Sk_first 0
     !insertmacro _SkTextStep
@@ -228,7 +234,7 @@ Var /GLOBAL _SkN
 
 !macro _SkNeedOutPath
   !ifndef _SkOutDir
-    !error "${_SkAt}: no folder to install into yet: set it with SkOutPath"
+    !insertmacro _SkError "${_SkAt}: no folder to install into yet: set it with SkOutPath"
   !endif
 !macroend
 
@@ -247,7 +253,7 @@ Var /GLOBAL _SkN
   !insertmacro _SkUndef _Sk_t
   !searchparse /noerrors `${_Sk_base}` `` _Sk_h `${char}` _Sk_t
   !ifdef _Sk_t
-    !error "${_SkAt}: a wildcard installs files the list cannot name; use SkTree for a folder"
+    !insertmacro _SkError "${_SkAt}: a wildcard installs files the list cannot name; use SkTree for a folder"
   !endif
 !macroend
 
@@ -275,7 +281,7 @@ Var /GLOBAL _SkN
 !macro SkVar name
   !insertmacro _SkWhere
   !ifdef _SkConstant_${name}
-    !error "${_SkAt}: ${name} is the name of a folder constant; give the variable another name"
+    !insertmacro _SkError "${_SkAt}: ${name} is the name of a folder constant; give the variable another name"
   !endif
   Var /GLOBAL ${name}
   !define _SkVar_${name}
@@ -290,7 +296,7 @@ Var /GLOBAL _SkN
   !insertmacro _SkWhere
   !if "${context}" != "all"
     !if "${context}" != "current"
-      !error "${_SkAt}: SkShellContext takes all or current"
+      !insertmacro _SkError "${_SkAt}: SkShellContext takes all or current"
     !endif
   !endif
   SetShellVarContext ${context}
@@ -445,7 +451,7 @@ Var /GLOBAL _SkN
   !else ifdef _SkRoot_${root}
     !define /redef _Sk_root ${_SkRoot_${root}}
   !else
-    !error "${_SkAt}: ${root} is not a registry root (HKLM, HKCU, HKCR, HKU, HKCC, SHCTX)"
+    !insertmacro _SkError "${_SkAt}: ${root} is not a registry root (HKLM, HKCU, HKCR, HKU, HKCC, SHCTX)"
   !endif
   !insertmacro _SkText named `${path}`
   !define /redef _Sk_pathj `${_Sk_j}`
@@ -479,7 +485,7 @@ Var /GLOBAL _SkN
 !macro SkFinish key display version
   !insertmacro _SkWhere
   !ifndef _SkUninstallerCalled
-    !error "${_SkAt}: no section calls SkUninstaller, so no uninstaller would be written"
+    !insertmacro _SkError "${_SkAt}: no section calls SkUninstaller, so no uninstaller would be written"
   !endif
   !define _SkArpKey "Software\Microsoft\Windows\CurrentVersion\Uninstall\${key}"
   ${SkKey} ${SK_ARP_ROOT} `${_SkArpKey}`
@@ -509,22 +515,31 @@ Var /GLOBAL _SkN
   !insertmacro _SkFinishText write_protected
   !insertmacro _SkFinishText shared_unused
 
+  !define /redef _Sk_temporary ``
   !ifdef SK_TEMPLATE
     !define _SkTemplate "${SK_TEMPLATE}"
   !else
     !tempfile _SkTemplate
+    !insertmacro _SkJsonOf `${_SkTemplate}`
+    !define /redef _Sk_temporary `"${_Sk_j}"`
   !endif
   !ifdef SK_MANIFEST
     !define _SkManifest "${SK_MANIFEST}"
   !else
     !tempfile _SkManifest
+    !insertmacro _SkJsonOf `${_SkManifest}`
+    !if `${_Sk_temporary}` == ``
+      !define /redef _Sk_temporary `"${_Sk_j}"`
+    !else
+      !define /redef _Sk_temporary `${_Sk_temporary},"${_Sk_j}"`
+    !endif
   !endif
   !ifdef SK_WERROR
     !define /redef _Sk_werror true
   !else
     !define /redef _Sk_werror false
   !endif
-  !define /redef _Sk_settings `{"k":"settings","at":"${_Sk_at}","codepage":${SK_CODEPAGE},"key_chunks":"${SK_KEY_CHUNKS}","werror":${_Sk_werror}`
+  !define /redef _Sk_settings `{"k":"settings","at":"${_Sk_at}","codepage":${SK_CODEPAGE},"key_chunks":"${SK_KEY_CHUNKS}","werror":${_Sk_werror},"temporary":[${_Sk_temporary}]`
   !insertmacro _SkJsonOf `${SK_SWEEPKIT}`
   !define /redef _Sk_settings `${_Sk_settings},"sweepkit":"${_Sk_j}"`
   !insertmacro _SkJsonOf `${SK_STUB}`
