@@ -167,7 +167,8 @@ Var /GLOBAL _SkN
     !endif
   !endif
   !ifdef _Sk_t
-    ; a variable name runs to the first character no name holds
+    ; a variable's name ends at the first of these (names hold letters,
+    ; digits and _; anything else left in it refuses it below)
     !define /redef _Sk_name `${_Sk_t}`
     !insertmacro _SkCut `\`
     !insertmacro _SkCut ` `
@@ -185,6 +186,16 @@ Var /GLOBAL _SkN
     !insertmacro _SkCut `}`
     !insertmacro _SkCut `&`
     !insertmacro _SkCut `=`
+    !insertmacro _SkCut `$`
+    !insertmacro _SkCut `/`
+    !insertmacro _SkCut `:`
+    !insertmacro _SkCut `!`
+    !insertmacro _SkCut `#`
+    !insertmacro _SkCut `%`
+    !insertmacro _SkCut `@`
+    !insertmacro _SkCut `~`
+    !insertmacro _SkCut `^`
+    !insertmacro _SkCut `"`
     !if `${_Sk_name}` == ``
       !insertmacro _SkError "${_SkAt}: a ${_SkDollar} that starts no variable (a dollar sign is written ${_SkDollar}${_SkDollar})"
     !endif
