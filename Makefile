@@ -1,4 +1,4 @@
-# Entry points: `make` (stub and CLI into dist/), `make installer`, `make test`,
+# Entry points: `make` (stub, CLI and the NSIS header into dist/), `make installer`, `make test`,
 # `make demo`, `make fuzz`, `make bench`, `make sweep`. Each installs missing tools first.
 SHELL := /bin/bash
 BUILD ?= build
@@ -27,6 +27,7 @@ host: bootstrap
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(HOST) -j $(JOBS) --target sweepkit
 	@mkdir -p dist && cp $(HOST)/cli/sweepkit dist/sweepkit
+	@cp nsis/Sweepkit.nsh nsis/sweepkit-nsis dist/
 
 # the example's NSIS installer with its uninstaller template, into dist/
 installer: all

@@ -1,7 +1,8 @@
-"""End-to-end scenarios of the example's real NSIS installer under Wine: a
-silent install (sweepkit-finish.exe writes the uninstaller on the installing
-machine), every installed item checked, then the uninstall played by the
-driver. Run one with: python3 installer.py <name>."""
+"""End-to-end scenarios of the example's real NSIS installer under Wine (its
+script lists everything once, through Sweepkit.nsh): a silent install
+(sweepkit-finish.exe writes the uninstaller on the installing machine), every
+installed item checked, then the uninstall played by the driver. Run one
+with: python3 installer.py <name>."""
 import json
 import os
 import subprocess
@@ -38,8 +39,7 @@ def build_setup(s, version):
         h.check(os.path.exists(SETUP), "%s is missing; run `make installer`" % SETUP)
         return s.zpath(SETUP)
     out = os.path.join(s.dir, "setup-%s.exe" % version)
-    rc, so, _ = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"),
-                               "--manifest", manifest_path(version), "--version", version,
+    rc, so, _ = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"), "--version", version,
                                "--out", out, "--template", os.path.join(s.dir, "%s.skt" % version),
                                "--work", s.dir], os.environ, 300)
     h.check(rc == 0, "building the %s installer failed:\n%s" % (version, so.decode("utf-8", "replace")))
@@ -100,16 +100,18 @@ def install(s, setup, m, values, version):
     return r
 
 
-def uninstall(s, m, values, version, leftovers=()):
+def uninstall(s, m, values, version, leftovers=(), kept=()):
     """Runs the installed uninstaller, confirms; nothing of the application
-    stays, the neighbours do."""
+    stays, the neighbours do, and so do the user's files (kept) with the
+    application folder they lie in."""
     stub = INSTALL + "\\uninstall.exe"
     t = {k: resolve(v, values) for k, v in m["strings"].items()}
+    folder_gone = [] if kept else ["waitabsent %s 20000" % h.quote(INSTALL)]
     r = s.drive(["start %s" % h.quote(stub), "expect 30000", "press 1", "expect 30000", "press 1", "wait 30000"] +
                 ["absent %s" % h.quote(p) for p in items(m, values) + list(leftovers)] +
                 ["absent %s" % h.quote(values["{programs}"] + "\\" + GROUP), "regabsent HKLM %s" % h.quote(KEY),
-                 "waitabsent %s 20000" % h.quote(stub), "waitabsent %s 20000" % h.quote(INSTALL)] +
-                ["exists %s" % h.quote(p) for p in neighbours(values)] +
+                 "waitabsent %s 20000" % h.quote(stub)] + folder_gone +
+                ["exists %s" % h.quote(p) for p in neighbours(values) + list(kept)] +
                 ["regexists HKLM %s" % h.quote(KEY + " Tools")], timeout=120)
     h.check(r.rc == 0 and r.exits == [0], "uninstall of %s" % version, r)
     h.check(len(r.windows) == 2, "confirm and done boxes expected", r)
@@ -176,7 +178,24 @@ def installer_upgrade(name):
         uninstall(s, new, values, "1.1", leftovers=dropped)
 
 
-SCENARIOS = {f.__name__: f for f in [installer_silent, installer_windows98, installer_upgrade]}
+def installer_user_file(name):
+    """A file the user saved into the application folder after installing
+    survives the uninstall, and so does the folder it lies in: the
+    uninstaller removes what the script installed, never the folder whole."""
+    with h.Session(name) as s:
+        values = prepare(s)
+        m = manifest("1.0")
+        install(s, build_setup(s, "1.0"), m, values, "1.0")
+        saved = INSTALL + "\\My Gliders\\evening flight.sav"
+        r = s.drive(["mkfile %s" % h.quote(saved) + ' "the user\'s own"'])
+        h.check(r.rc == 0, "the user's file", r)
+        uninstall(s, m, values, "1.0", kept=[saved, INSTALL])
+        with open(s.unix(saved), "rb") as f:
+            h.check(f.read() == b"the user's own", "the user's file must stay as it was")
+
+
+SCENARIOS = {f.__name__: f for f in [installer_silent, installer_windows98, installer_upgrade,
+                                     installer_user_file]}
 
 if __name__ == "__main__":
     sys.exit(h.main(SCENARIOS))

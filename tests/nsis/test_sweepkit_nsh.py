@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Sweepkit.nsh under the real makensis: what scripts record, what stops a
+build and at which script line, and the example's recorded list against the
+hand-written manifests of its releases."""
+import filecmp
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DIST = os.environ.get("SWEEPKIT_DIST", os.path.join(ROOT, "dist"))
+EXAMPLES = os.path.join(ROOT, "examples")
+
+
+def makensis(script, work, defines=()):
+    """Compiles script (text) with the source tree's header and dist's tools;
+    returns (exit code, output, recorded manifest or None)."""
+    path = os.path.join(work, "app.nsi")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(script)
+    manifest = os.path.join(work, "recorded.json")
+    if os.path.exists(manifest):
+        os.unlink(manifest)
+    cmd = ["makensis", "-V2", "-X!addincludedir %s" % os.path.join(ROOT, "nsis"),
+           "-DSK_SWEEPKIT=%s" % os.path.join(DIST, "sweepkit"),
+           "-DSK_STUB=%s" % os.path.join(DIST, "sweepkit-stub.exe"),
+           "-DSK_FINISHER=%s" % os.path.join(DIST, "sweepkit-finish.exe"),
+           "-DSK_MANIFEST=%s" % manifest] + ["-D%s" % d for d in defines] + [path]
+    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    recorded = None
+    if p.returncode == 0:
+        with open(manifest, encoding="utf-8") as f:
+            recorded = json.load(f)
+    return p.returncode, p.stdout.decode("utf-8", "replace"), recorded
+
+
+def script(body, before=""):
+    """A whole installer around body; line 7 is body's first line."""
+    return ("Unicode false\nOutFile app.exe\n!include Sweepkit.nsh\n${SkVar} group\n%s\n"
+            "Section\n%s\nSectionEnd\n${SkFinish} \"App\" \"App 1.0\" \"1.0\"\n" % (before or ";", body))
+
+
+class Tool(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="sweepkit-nsh-")
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        self.payload = os.path.join(self.work, "app.exe")
+        with open(self.payload, "w") as f:
+            f.write("app\n")
+
+
+class Refusals(Tool):
+    # (what, the script's lines from line 7, the refused line, part of the reason);
+    # each case records good entries around the bad one, so that the line is
+    # found by the entry's place in its list
+    CASES = [
+        ("shortcut directly in the Programs folder",
+         ['${SkUninstaller}', '${SkShortcut} "$SMPROGRAMS\\$group\\App.lnk" "$INSTDIR\\app.exe"',
+          '${SkShortcut} "$SMPROGRAMS\\App.lnk" "$INSTDIR\\app.exe"'], 9, "folder the system owns"),
+        ("the shared key Software",
+         ['${SkUninstaller}', '${SkKey} HKCU "Software\\Vantor"', '${SkKey} HKLM "Software"',
+          '${SkKey} HKCU "Software\\Vantor\\Gliders"'], 9, "key other software shares"),
+        ("a variable no folder constant stands for",
+         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkOutPath} "$TEMP\\App"'], 9,
+         "$TEMP is not a folder"),
+        ("a register in a key", ['${SkUninstaller}', '${SkKey} HKCU "Software\\$0"'], 8, "$0 is not a folder"),
+        ("a folder inside a path", ['${SkUninstaller}', '${SkDir} "C:\\Apps\\$INSTDIR"'], 8, "can only begin a path"),
+        ("a folder in a key", ['${SkUninstaller}', '${SkKey} HKLM "Software\\$INSTDIR"'], 8, "only a named value"),
+        ("a file without SkOutPath", ['${SkUninstaller}', '${SkFile} "app.exe"'], 8, "SkOutPath"),
+        ("a wildcard", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "*.exe"'], 9, "wildcard"),
+        ("no SkUninstaller", ['${SkOutPath} "$INSTDIR"'], 9, "SkUninstaller"),
+    ]
+
+    def test_each_refusal_stops_the_build_at_the_line(self):
+        for what, lines, line, reason in self.CASES:
+            with self.subTest(what):
+                rc, out, _ = makensis(script("\n".join(lines)), self.work)
+                self.assertNotEqual(rc, 0, out)
+                self.assertIn("app.nsi:%d: " % line, out)
+                self.assertIn(reason, out)
+
+    def test_an_entry_after_SkFinish_is_refused(self):
+        rc, out, _ = makensis(script("${SkUninstaller}") + '${SkKey} HKCU "Software\\Late"\n', self.work)
+        self.assertNotEqual(rc, 0, out)
+        self.assertIn("app.nsi:10: recorded after SkFinish", out)
+
+    def test_forced_and_risky_entries_warn_at_their_line_and_build(self):
+        body = ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkSharedDll} "app.exe"',
+                '${SkForce}', '${SkKey} HKLM "Software"']
+        rc, out, recorded = makensis(script("\n".join(body)), self.work)
+        self.assertEqual(rc, 0, out)
+        self.assertRegex(out, r"warning: !warning: app\.nsi:9: files\[0\]\.dir .*shared")
+        self.assertRegex(out, r"warning: !warning: app\.nsi:11: keys\[0\]\.path .*kept because")
+        self.assertEqual(recorded["keys"][0], {"root": "HKEY_LOCAL_MACHINE", "path": "Software", "force": True})
+        self.assertTrue(recorded["files"][0]["shared"])
+
+
+class Recording(Tool):
+    def test_folders_follow_the_shell_context_and_flags_are_kept(self):
+        entries = ['${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
+                   '${SkOutPath} "$SYSDIR"', '${SkSharedDll} "app.exe"', '${SkSelfReg} "app.exe"',
+                   '${SkOutPath} "$FONTS"', '${SkFont} "app.exe" "App Sans (TrueType)"',
+                   '${SkOutPath} "$WINDIR\\App"', '${SkFile} "app.exe"',
+                   '${SkDir} "$PROGRAMFILES\\Vantor"', '${SkDir} "$COMMONFILES\\Vantor\\a$$b{c}"',
+                   '${SkShortcut} "$SMPROGRAMS\\$group\\A.lnk" "$INSTDIR\\app.exe"',
+                   '${SkShortcut} "$STARTMENU\\$group\\B.lnk" "$INSTDIR\\app.exe"',
+                   '${SkShortcut} "$DESKTOP\\C.lnk" "$INSTDIR\\app.exe"',
+                   '${SkKey} SHCTX "Software\\Vantor\\$group"']
+        for context, programs, startmenu, desktop, root in [
+                ("current", "programs", "startmenu", "desktop", "HKEY_CURRENT_USER"),
+                ("all", "commonprograms", "commonstartmenu", "commondesktop", "HKEY_LOCAL_MACHINE")]:
+            with self.subTest(context):
+                body = ["${SkUninstaller}", "${SkShellContext} %s" % context] + entries
+                rc, out, m = makensis(script("\n".join(body)), self.work)
+                self.assertEqual(rc, 0, out)
+                self.assertEqual(m["files"], [
+                    {"dir": "{app}", "name": "app.exe"},
+                    {"dir": "{sys}", "name": "app.exe", "shared": True},
+                    {"dir": "{sys}", "name": "app.exe", "selfreg": True},
+                    {"dir": "{fonts}", "name": "app.exe", "font": True},
+                    {"dir": "{win}\\App", "name": "app.exe"},
+                    {"dir": "{%s}" % desktop, "name": "C.lnk"},
+                    # folders last, deepest first
+                    {"dir": "{cf}\\Vantor\\a$b{{c}", "name": ""},
+                    {"dir": "{pf}\\Vantor", "name": ""}])
+                self.assertEqual(m["shortcuts"], [{"dir": "{%s}\\{group}" % programs, "name": "A.lnk"},
+                                                  {"dir": "{%s}\\{group}" % startmenu, "name": "B.lnk"}])
+                self.assertEqual(m["keys"][0], {"root": root, "path": "Software\\Vantor\\{group}"})
+
+    def test_a_tree_records_every_file_and_every_folder_after_its_contents(self):
+        tree = os.path.join(self.work, "tree")
+        files = ["top.txt", "sub dir/it's $x.txt", "sub dir/deep/d.bin", "b{r}/c.txt"]
+        for rel in files:
+            os.makedirs(os.path.dirname(os.path.join(tree, rel)), exist_ok=True)
+            with open(os.path.join(tree, rel), "w") as f:
+                f.write(rel)
+        os.makedirs(os.path.join(tree, "empty"))
+        body = ['${SkUninstaller}', '${SkOutPath} "$INSTDIR\\data"', '${SkTree} "tree"', '${SkFile} "app.exe"']
+        rc, out, m = makensis(script("\n".join(body)), self.work)
+        self.assertEqual(rc, 0, out)
+        d = "{app}\\data"
+        self.assertEqual(m["files"], [
+            {"dir": d, "name": "top.txt"}, {"dir": d + "\\b{{r}", "name": "c.txt"},
+            {"dir": d + "\\sub dir", "name": "it's $x.txt"}, {"dir": d + "\\sub dir\\deep", "name": "d.bin"},
+            {"dir": d, "name": "app.exe"},  # after the tree: its SetOutPath is restored
+            {"dir": d + "\\sub dir\\deep", "name": ""}, {"dir": d + "\\b{{r}", "name": ""},
+            {"dir": d + "\\empty", "name": ""}, {"dir": d + "\\sub dir", "name": ""}, {"dir": d, "name": ""}])
+
+        with open(os.path.join(tree, "sub dir", "a?b"), "w") as f:
+            f.write("x")
+        rc, out, _ = makensis(script("\n".join(body)), self.work)
+        self.assertNotEqual(rc, 0, out)
+        self.assertIn("app.nsi:9: Windows cannot hold the name 'a?b'", out)
+
+
+class Example(unittest.TestCase):
+    def test_the_script_records_the_hand_written_manifest_of_each_release(self):
+        work = tempfile.mkdtemp(prefix="sweepkit-example-")
+        self.addCleanup(shutil.rmtree, work, ignore_errors=True)
+        for version, name in [("1.0", "vantor-gliders.json"), ("1.1", "vantor-gliders-1.1.json")]:
+            with self.subTest(version):
+                got, template = os.path.join(work, "%s.json" % version), os.path.join(work, "%s.skt" % version)
+                p = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "installer"), "--version", version,
+                                    "--out", os.path.join(work, "setup.exe"), "--template", template,
+                                    "--manifest-out", got, "--work", work],
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+                self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+                with open(got, encoding="utf-8") as f, open(os.path.join(EXAMPLES, name), encoding="utf-8") as g:
+                    self.assertEqual(json.load(f), json.load(g))
+                # and the installer carries the very template the manifest packs to
+                hand = os.path.join(work, "hand.skt")
+                subprocess.run([os.path.join(DIST, "sweepkit"), "pack", "--stub",
+                                os.path.join(DIST, "sweepkit-stub.exe"), "--manifest", os.path.join(EXAMPLES, name),
+                                "--template", "--out", hand], check=True, stdout=subprocess.DEVNULL, timeout=60)
+                self.assertTrue(filecmp.cmp(hand, template, shallow=False))
+
+
+if __name__ == "__main__":
+    sys.exit(unittest.main())
