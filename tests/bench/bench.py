@@ -427,6 +427,8 @@ def main():
     if args.rounds < 1 or not sizes or min(sizes) < 1:
         print("bench: --rounds and every size must be at least 1")
         return 2
+    harness.under_wine_run()
+    print("bench: wine: %s" % os.environ.get("SWEEPKIT_WINE_MODE"), flush=True)
     if not os.environ.get("DISPLAY"):
         print("bench: no DISPLAY; run it through scripts/bench (xvfb-run)")
         return 2
