@@ -55,7 +55,7 @@ fuzz: fuzzbuild
 	@scripts/fuzz $(FUZZ_SECONDS) $(FUZZ)/tests/fuzz/fuzz_*
 
 bench: all
-	@scripts/bench
+	@scripts/bench $(BENCH_ARGS)
 
 # Every platform call and allocation of a whole uninstall failed in turn, once
 # and from then on (the test run takes every 7th); prints the fault points and

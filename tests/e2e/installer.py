@@ -155,27 +155,37 @@ def installer_silent(name):
             h.check(f.read() == b"not an uninstaller", "the earlier file must stay as it was")
 
 
-def installer_windows98(name):
-    """The same with Wine reporting Windows 98."""
-    with h.Session(name) as s:
-        s.set_windows_version("win98")
-        s.restart_wine()
-        install_and_uninstall(s)
+def upgrade(s, saved=None):
+    """1.0, then 1.1 over it (it drops glide.dat and adds tracks.dat): the
+    merged uninstaller removes the files of both, with 1.1's texts. With
+    `saved`, the user saves that file into the application folder between
+    the two; it survives the uninstall with its folder."""
+    values = prepare(s)
+    old, new = manifest("1.0"), manifest("1.1")
+    install(s, build_setup(s, "1.0"), old, values, "1.0")
+    if saved:
+        r = s.drive(["mkfile %s" % h.quote(saved) + ' "the user\'s own"'])
+        h.check(r.rc == 0, "the user's file", r)
+    install(s, build_setup(s, "1.1"), new, values, "1.1")
+    dropped = [p for p in items(old, values) if p not in items(new, values)]
+    h.check(dropped == [INSTALL + "\\glide.dat"], "1.1 drops one file: %r" % dropped)
+    r = s.drive(["exists %s" % h.quote(p) for p in dropped])
+    h.check(r.rc == 0, "1.0's file stays after the upgrade", r)
+    uninstall(s, new, values, "1.1", leftovers=dropped, kept=[saved, INSTALL] if saved else ())
 
 
 def installer_upgrade(name):
-    """1.0, then 1.1 over it (it drops glide.dat and adds tracks.dat): the
-    merged uninstaller removes the files of both, with 1.1's texts."""
     with h.Session(name) as s:
-        values = prepare(s)
-        old, new = manifest("1.0"), manifest("1.1")
-        install(s, build_setup(s, "1.0"), old, values, "1.0")
-        install(s, build_setup(s, "1.1"), new, values, "1.1")
-        dropped = [p for p in items(old, values) if p not in items(new, values)]
-        h.check(dropped == [INSTALL + "\\glide.dat"], "1.1 drops one file: %r" % dropped)
-        r = s.drive(["exists %s" % h.quote(p) for p in dropped])
-        h.check(r.rc == 0, "1.0's file stays after the upgrade", r)
-        uninstall(s, new, values, "1.1", leftovers=dropped)
+        upgrade(s)
+
+
+def installer_windows98(name):
+    """With Wine reporting Windows 98: 1.0, a file the user saves, 1.1 over
+    it, and the uninstall."""
+    with h.Session(name) as s:
+        s.set_windows_version("win98")
+        s.restart_wine()
+        upgrade(s, saved=INSTALL + "\\My Gliders\\evening flight.sav")
 
 
 def installer_user_file(name):
