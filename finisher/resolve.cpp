@@ -129,15 +129,13 @@ static int ConvertLiteral(void* context, const char* in, u32 length, char* out, 
 // The manifest's names of the texts, in their order, one after another.
 static const char TextNames[] =
     "caption\0confirm\0done\0yes\0yes_all\0no\0no_all\0"
-    "out_of_memory\0invalid_info\0write_protected\0shared_unused";
+    "out_of_memory\0invalid_info\0write_protected\0shared_unused\0";
 
 void PutEntry(int list, u32 index, const char* field) {
   if (list == 0) {
     Put("strings.");
     if (index < STR_COUNT) {
-      const char* name = TextNames;
-      for (u32 i = 0; i < index; i++) name += StrLen(name) + 1;
-      Put(name);
+      Put(PackedText(TextNames, index));
     } else {
       PutNumber(index);
     }

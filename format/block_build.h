@@ -71,6 +71,11 @@ struct ByteSink {
 };
 
 void SinkBytes(ByteSink* sink, const void* bytes, u32 length);
+
+// Texts packed one after another, each ending in a zero byte, the list in
+// one more: text `index` of it, the last one for an index past its end.
+// A list costs no pointer per text.
+const char* PackedText(const char* list, u32 index);
 void SinkU8(ByteSink* sink, u8 value);
 void SinkU16(ByteSink* sink, u16 value);
 void SinkU32(ByteSink* sink, u32 value);

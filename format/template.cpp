@@ -106,29 +106,29 @@ int FindTemplateBlock(const u8* file, u32 size, u32* blockOffset, u32* blockSize
 }
 
 const char* ReadReason(int status) {
-  switch (status) {
-    case READ_OK: return "read";
-    case READ_NO_TRAILER: return "not a template (no SKTEMPL1 trailer)";
-    case READ_BAD_OFFSET: return "the trailer points outside the file";
-    case READ_CUT_SHORT: return "a chunk runs past the end of the template block";
-    case READ_NOT_TEMPLATE: return "the first chunk is not the template header";
-    case READ_BAD_VERSION: return "a template version this program does not know";
-    case READ_BAD_OPTIONS: return "unknown template options";
-    case READ_HIGH_TAG_BITS: return "a chunk tag's high 16 bits are not 0";
-    case READ_UNKNOWN_TAG: return "a chunk of unknown kind";
-    case READ_DUPLICATE: return "a chunk that may occur once occurs twice";
-    case READ_MISSING: return "the texts, files, shortcuts or key list chunk is missing";
-    case READ_PAYLOAD: return "a payload does not match its length";
-    case READ_GROUPS: return "the texts chunk does not hold exactly one group";
-    case READ_FLAGS: return "a file record has flag bits 3 to 7 set";
-    case READ_BAD_TOKEN: return "a string holds a malformed constant";
-    case READ_KEY_CHUNKS: return "key chunks do not match the template's key layout";
-    case READ_BAD_FORCED: return "a forced entry names no entry";
-    case READ_NO_END: return "no TAG_END chunk";
-    case READ_AFTER_END: return "bytes follow TAG_END";
-    case READ_NO_ROOM: return "more records than the reader was given room for";
-    default: return "damaged";
-  }
+  return PackedText(
+      "read\0"  // READ_OK
+      "not a template (no SKTEMPL1 trailer)\0"  // READ_NO_TRAILER
+      "the trailer points outside the file\0"  // READ_BAD_OFFSET
+      "a chunk runs past the end of the template block\0"  // READ_CUT_SHORT
+      "the first chunk is not the template header\0"  // READ_NOT_TEMPLATE
+      "a template version this program does not know\0"  // READ_BAD_VERSION
+      "unknown template options\0"  // READ_BAD_OPTIONS
+      "a chunk tag's high 16 bits are not 0\0"  // READ_HIGH_TAG_BITS
+      "a chunk of unknown kind\0"  // READ_UNKNOWN_TAG
+      "a chunk that may occur once occurs twice\0"  // READ_DUPLICATE
+      "the texts, files, shortcuts or key list chunk is missing\0"  // READ_MISSING
+      "a payload does not match its length\0"  // READ_PAYLOAD
+      "the texts chunk does not hold exactly one group\0"  // READ_GROUPS
+      "a file record has flag bits 3 to 7 set\0"  // READ_FLAGS
+      "a string holds a malformed constant\0"  // READ_BAD_TOKEN
+      "key chunks do not match the template's key layout\0"  // READ_KEY_CHUNKS
+      "a forced entry names no entry\0"  // READ_BAD_FORCED
+      "no TAG_END chunk\0"  // READ_NO_END
+      "bytes follow TAG_END\0"  // READ_AFTER_END
+      "more records than the reader was given room for\0"  // READ_NO_ROOM
+      "damaged\0",  // any other
+      (u32)status);
 }
 
 namespace {
@@ -185,15 +185,16 @@ struct Reader {
   int status;
 };
 
-// Stores a record when the caller gave an array; reports when it is full.
-template <typename T>
-int Store(Reader* r, T* array, u32 room, u32* count, const T& record) {
+// Stores a record of `size` bytes when the caller gave an array; reports
+// when it is full. One function for every list keeps the reader small.
+int Store(Reader* r, void* array, u32 room, u32* count, const void* record, u32 size) {
   if (array) {
     if (*count >= room) {
       r->status = READ_NO_ROOM;
       return 0;
     }
-    array[*count] = record;
+    u8* to = (u8*)array + *count * size;
+    for (u32 i = 0; i < size; ++i) to[i] = ((const u8*)record)[i];
   }
   ++*count;
   return 1;
@@ -204,7 +205,7 @@ int ReadKey(Reader* r, Cursor* c, int* badToken) {
   key.root = TakeU32(c);
   if (!TakeTemplateString(c, &key.path, badToken)) return 0;
   BlockData* d = &r->out->data;
-  return Store(r, d->keys, r->room.keys, &d->keyCount, key);
+  return Store(r, d->keys, r->room.keys, &d->keyCount, &key, sizeof key);
 }
 
 // Reads the records of one list chunk; 0 with r->status set on failure.
@@ -220,7 +221,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
     for (u32 i = 0; i < count && !c->overrun; ++i) {
       BlockText text;
       if (!TakeTemplateString(c, &text, &badToken)) break;
-      if (!Store(r, d->strings, r->room.strings, &d->stringCount, text)) return 0;
+      if (!Store(r, d->strings, r->room.strings, &d->stringCount, &text, sizeof text)) return 0;
     }
   } else if (kind == TAG_FILES) {
     u32 count = TakeU32(c);
@@ -234,7 +235,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
         r->status = READ_FLAGS;
         return 0;
       }
-      if (!Store(r, d->files, r->room.files, &d->fileCount, f)) return 0;
+      if (!Store(r, d->files, r->room.files, &d->fileCount, &f, sizeof f)) return 0;
     }
   } else if (kind == TAG_SHORTCUTS) {
     u32 count = TakeU32(c);
@@ -242,7 +243,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
       BlockShortcut s;
       if (!TakeTemplateString(c, &s.dir, &badToken) || !TakeTemplateString(c, &s.name, &badToken))
         break;
-      if (!Store(r, d->shortcuts, r->room.shortcuts, &d->shortcutCount, s)) return 0;
+      if (!Store(r, d->shortcuts, r->room.shortcuts, &d->shortcutCount, &s, sizeof s)) return 0;
     }
   } else if (kind == TAG_KEYS) {
     u32 count = TakeU32(c);
@@ -265,7 +266,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
         r->status = READ_BAD_FORCED;
         return 0;
       }
-      if (!Store(r, r->out->forced, r->room.forced, &r->out->forcedCount, f)) return 0;
+      if (!Store(r, r->out->forced, r->room.forced, &r->out->forcedCount, &f, sizeof f)) return 0;
     }
   }
   if (r->status != READ_OK) return 0;
@@ -404,14 +405,14 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
 int TextRole(u32 index) { return index >= STR_OUT_OF_MEMORY ? ROLE_FORMATTED_TEXT : ROLE_TEXT; }
 
 const char* ResolveReason(int status) {
-  switch (status) {
-    case RESOLVE_OK: return "resolved";
-    case RESOLVE_UNKNOWN_CONSTANT: return "a constant nothing gives a value for";
-    case RESOLVE_CONVERSION: return "text the target code page cannot hold";
-    case RESOLVE_NO_ROOM: return "the resolved text is too long";
-    case RESOLVE_BAD_TOKEN: return "a malformed constant";
-    default: return "cannot be resolved";
-  }
+  return PackedText(
+      "resolved\0"  // RESOLVE_OK
+      "a constant nothing gives a value for\0"  // RESOLVE_UNKNOWN_CONSTANT
+      "text the target code page cannot hold\0"  // RESOLVE_CONVERSION
+      "the resolved text is too long\0"  // RESOLVE_NO_ROOM
+      "a malformed constant\0"  // RESOLVE_BAD_TOKEN
+      "cannot be resolved\0",  // any other
+      (u32)status);
 }
 
 namespace {
