@@ -166,7 +166,7 @@ UninstallData ResolveData(const UninstallData& data, const ConstantValues& value
 
 std::vector<Issue> CheckTemplate(const UninstallData& data) {
   ConstantValues shortest;
-  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) shortest[ConstantNames[id]] = "C:\\";
+  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) shortest[ConstantName(id)] = "C:\\";
   auto addNames = [&shortest](const std::string& s) {
     for (const std::string& name : ConstantsIn(s))
       if (!BuiltinConstantId(name.data(), uint32_t(name.size()))) shortest[name] = "";

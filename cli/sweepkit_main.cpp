@@ -191,7 +191,7 @@ int Pack(const std::string& stubPath, const std::string& manifestPath, const std
   // Folders given with --set are known by their paths as well.
   std::vector<std::string> folders(CONST_BUILTIN_COUNT + 1);
   for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) {
-    auto it = values.find(ConstantNames[id]);
+    auto it = values.find(ConstantName(id));
     if (it != values.end()) folders[id] = it->second;
   }
   for (Issue& issue : CheckAuthoring(data, werror, folders)) issues.push_back(issue);

@@ -175,7 +175,7 @@ static int ResolveOne(const BlockText* text, int role, int list, u32 index, cons
   PutEntry(list, index, field);
   Put(": ");
   if (status == RESOLVE_UNKNOWN_CONSTANT && problem.constant != CONST_NAMED) {
-    PutFormat("no folder {%s}", ConstantNames[problem.constant]);
+    PutFormat("no folder {%s}", ConstantName(problem.constant));
   } else if (status == RESOLVE_UNKNOWN_CONSTANT) {
     Put("unknown constant {");
     PutText(&problem.name);

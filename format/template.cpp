@@ -1,10 +1,11 @@
 #include "format/template.h"
 
-const char* const ConstantNames[CONST_BUILTIN_COUNT + 1] = {
-    "",         "app",           "win",       "sys",
-    "fonts",    "desktop",       "commondesktop", "programs",
-    "commonprograms", "startmenu", "commonstartmenu", "pf",
-    "cf"};
+// By id from CONST_APP on.
+static const char BuiltinNames[] =
+    "app\0win\0sys\0fonts\0desktop\0commondesktop\0programs\0commonprograms\0startmenu\0"
+    "commonstartmenu\0pf\0cf\0";
+
+const char* ConstantName(int id) { return PackedText(BuiltinNames, (u32)(id - CONST_APP)); }
 
 namespace {
 
@@ -29,7 +30,7 @@ u32 GetU32At(const u8* p) {
 
 int BuiltinConstantId(const char* name, u32 length) {
   for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id)
-    if (SameBytes(name, length, ConstantNames[id], Length(ConstantNames[id]))) return id;
+    if (SameBytes(name, length, ConstantName(id), Length(ConstantName(id)))) return id;
   return 0;
 }
 
@@ -63,8 +64,8 @@ int NextTemplatePiece(const BlockText* text, u32* position, TemplatePiece* piece
   piece->kind = PIECE_CONSTANT;
   piece->constant = id;
   if (id >= 1 && id <= CONST_BUILTIN_COUNT) {
-    piece->text.bytes = ConstantNames[id];
-    piece->text.length = Length(ConstantNames[id]);
+    piece->text.bytes = ConstantName(id);
+    piece->text.length = Length(piece->text.bytes);
     *position = pos + 2;
     return 1;
   }

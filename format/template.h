@@ -29,8 +29,8 @@ enum {
   CONST_MAX_NAME = 255
 };
 
-// "app", "win", ... by id; entry 0 is "".
-extern const char* const ConstantNames[CONST_BUILTIN_COUNT + 1];
+// The name of a built-in constant by id: "app", "win", ...
+const char* ConstantName(int id);
 
 // The id of a built-in constant name, or 0.
 int BuiltinConstantId(const char* name, u32 length);
@@ -164,7 +164,7 @@ const char* ResolveReason(int status);
 struct ResolveProblem {
   int status;
   u8 constant;      // CONST_ id or CONST_NAMED
-  BlockText name;   // the constant's name (built-in ones from ConstantNames)
+  BlockText name;   // the constant's name (built-in ones from ConstantName)
 };
 
 // Resolves one template string into out (capacity bytes, no terminator
