@@ -105,7 +105,9 @@ static int ConvertLiteral(void* context, const char* in, u32 length, char* out, 
     *written = length;
     return 1;
   }
-  if (length > MAX_COUNTED) return -1;
+  // With no room at all the system would only measure, and report the size
+  // it needs as if it had written that much.
+  if (length > MAX_COUNTED || capacity == 0) return -1;
   WCHAR* wide = c->wide;
   WCHAR* again = c->wide + MAX_COUNTED;
   int units = MultiByteToWideChar(c->from, 0, in, (int)length, wide, MAX_COUNTED);

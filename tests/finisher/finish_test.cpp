@@ -161,6 +161,10 @@ TEST(Finisher, RefusalsWriteNothing) {
   };
   const std::string out = std::string(" \"") + kOut + "\"";
   const std::string longName(250, 'n');
+  // Constants that fill the 65,535 bytes a string holds, then a literal to
+  // convert into no room at all.
+  const std::string fill = kArguments + " --set big=" + std::string(65535, 'b');
+  const std::string caption = "\"caption\": \"Uninstall\"";
   const Case cases[] = {
       {"no arguments", TemplateBytes(example), "", 1252, 2, "APP.skt and OUT.exe are needed"},
       {"unknown option", TemplateBytes(example), kArguments + " --quiet", 1252, 2, "unknown option: --quiet"},
@@ -173,6 +177,13 @@ TEST(Finisher, RefusalsWriteNothing) {
        kArguments, 1252, 1, "files[4]"},
       {"a letter the machine cannot hold", TemplateBytes(with("guide.txt", "gu\xC3\xAF" "de.txt")), kArguments,
        1251, 1, "files[4]"},
+      {"a literal after 65,535 bytes of values, converted", TemplateBytes(with(caption, "\"caption\": \"{big}xyz\"")),
+       fill, 1251, 1, "strings.caption: a string is over 65535 bytes"},
+      {"one literal byte after 65,535 bytes of values, converted",
+       TemplateBytes(with(caption, "\"caption\": \"{big}x\"")), fill, 1251, 1,
+       "strings.caption: a string is over 65535 bytes"},
+      {"a literal after 65,535 bytes of values", TemplateBytes(with(caption, "\"caption\": \"{big}xyz\"")),
+       fill, 1252, 1, "strings.caption: a string is over 65535 bytes"},
       {"a merge of no uninstaller", TemplateBytes(example), kArguments + " --merge C:\\setup\\app.skt", 1252, 1,
        "app.skt"},
   };
