@@ -112,10 +112,10 @@ static int ConvertLiteral(void* context, const char* in, u32 length, char* out, 
   WCHAR* again = c->wide + MAX_COUNTED;
   int units = MultiByteToWideChar(c->from, 0, in, (int)length, wide, MAX_COUNTED);
   if (units <= 0) return 0;
-  BOOL lossy = FALSE;
-  int bytes = WideCharToMultiByte(c->to, 0, wide, units, out, (int)capacity, 0, &lossy);
+  // No flag for a default character: UTF-8 refuses one, and the round trip
+  // below finds a lost character anyway.
+  int bytes = WideCharToMultiByte(c->to, 0, wide, units, out, (int)capacity, 0, 0);
   if (bytes <= 0) return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? -1 : 0;
-  if (lossy) return 0;
   int againUnits = MultiByteToWideChar(c->to, 0, out, bytes, again, MAX_COUNTED);
   if (againUnits <= 0) return 0;
   int backBytes = WideCharToMultiByte(c->from, 0, again, againUnits, c->back, MAX_COUNTED, 0, 0);

@@ -141,6 +141,28 @@ TEST(Finisher, AllUsersFoldersFallBackToThePerUserOnes) {
   }
 }
 
+// Texts and paths are written in the machine's ANSI code page, whatever the
+// template's; the UTF-8 one included.
+TEST(Finisher, WritesInTheMachinesCodePage) {
+  std::string json = ExampleJson();
+  json.replace(json.find("guide.txt"), 9, "gu\xC3\xAF" "de.txt");
+  const std::string templ = TemplateBytes(json);
+  struct Case {
+    UINT codepage;
+    const char* name;
+  } cases[] = {{1252, "gu\xEF" "de.txt"}, {CP_UTF8, "gu\xC3\xAF" "de.txt"}, {1254, "gu\xEF" "de.txt"}};
+  for (const Case& c : cases) {
+    Machine(templ);
+    SimSetAnsiCodePage(c.codepage);
+    Outcome r = Finish(kArguments);
+    ASSERT_EQ(0, r.code) << "code page " << c.codepage << ": " << r.err;
+    Loaded l = Load(kOut);
+    ASSERT_EQ(LOAD_OK, l.status) << c.codepage;
+    EXPECT_EQ(std::string(".|") + c.name, l.files[4]) << "code page " << c.codepage;
+    EXPECT_EQ("Uninstall", l.strings[STR_CAPTION]) << "code page " << c.codepage;
+  }
+}
+
 // Everything the finisher refuses leaves the output folder as it was and
 // says on standard error what is wrong.
 TEST(Finisher, RefusalsWriteNothing) {
