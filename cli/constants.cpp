@@ -139,15 +139,33 @@ class Resolver {
   std::vector<Issue>* issues_;
 };
 
+// A formatted text whose author wrote %s only inside %%s shows no path.
+// Judged on the text as written: a value may bring %s in, and the resolver
+// then writes every % of the text doubled.
+bool HidesSlot(uint32_t index, const std::string& templateString) {
+  std::string literal;
+  BlockText text = View(templateString);
+  TemplatePiece piece;
+  uint32_t at = 0;
+  while (NextTemplatePiece(&text, &at, &piece) == 1)
+    if (piece.kind == PIECE_LITERAL) literal.append(piece.text.bytes, piece.text.length);
+  BlockText written = View(literal);
+  uint32_t shown = 0;
+  return CheckTextLimits(int(index), &written, &shown) == LIMIT_HIDDEN_SLOT;
+}
+
 }  // namespace
 
 UninstallData ResolveData(const UninstallData& data, const ConstantValues& values,
                           std::vector<Issue>* issues) {
   Resolver r(values, issues);
   UninstallData out = data;
-  for (size_t i = 0; i < out.strings.size(); ++i)
-    out.strings[i] = r.Resolve(data.strings[i], TextRole(uint32_t(i)),
-                               std::string("strings.") + (i < STR_COUNT ? kStringNames[i] : "?"));
+  for (size_t i = 0; i < out.strings.size(); ++i) {
+    std::string entry = std::string("strings.") + (i < STR_COUNT ? kStringNames[i] : "?");
+    out.strings[i] = r.Resolve(data.strings[i], TextRole(uint32_t(i)), entry);
+    if (HidesSlot(uint32_t(i), data.strings[i]))
+      issues->push_back({true, entry + ": " + LimitReason(LIMIT_HIDDEN_SLOT)});
+  }
   for (size_t i = 0; i < out.files.size(); ++i) {
     std::string entry = "files[" + std::to_string(i) + "]";
     out.files[i].dir = r.Resolve(data.files[i].dir, ROLE_FILE_DIR, entry + ".dir");

@@ -39,7 +39,8 @@ using ConstantValues = std::map<std::string, std::string>;
 bool ParseSetting(const std::string& setting, std::string* name, std::string* value);
 
 // Resolves every string of the data. Issues name the entry and the
-// constant; the returned data is complete only when none is an error.
+// constant, or a formatted text whose own words hold %s only inside %%s;
+// the returned data is complete only when none is an error.
 UninstallData ResolveData(const UninstallData& data, const ConstantValues& values,
                           std::vector<Issue>* issues);
 

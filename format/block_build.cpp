@@ -265,9 +265,9 @@ int CheckTextLimits(int index, const BlockText* text, u32* length) {
     }
   }
   *length = shown;
-  if (slots == 0) return LIMIT_HIDDEN_SLOT;
   if (slots > 1) return LIMIT_SLOTS;
-  return shown > LIMIT_MAX_MESSAGE ? LIMIT_MESSAGE : LIMIT_OK;
+  if (shown > LIMIT_MAX_MESSAGE) return LIMIT_MESSAGE;
+  return slots ? LIMIT_OK : LIMIT_HIDDEN_SLOT;
 }
 
 u32 ComposedFilePathLength(const BlockFile* file, u32 installDirLength) {
@@ -338,7 +338,8 @@ int CheckDataLimits(const BlockData* data, u32 installDirLength, int* list, u32*
   if (data->stringCount != STR_COUNT) return LIMIT_STRING_COUNT;
   if (data->keysAppended && data->keyCount > KEY_SPARE_ENTRIES) return LIMIT_TOO_MANY_KEYS;
   for (*index = 0; *index < data->stringCount; ++*index)
-    if ((status = CheckTextLimits((int)*index, &data->strings[*index], &length)) != LIMIT_OK)
+    if ((status = CheckTextLimits((int)*index, &data->strings[*index], &length)) != LIMIT_OK &&
+        status != LIMIT_HIDDEN_SLOT)
       return status;
   *list = LIST_FILES;
   for (*index = 0; *index < data->fileCount; ++*index)

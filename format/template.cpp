@@ -418,15 +418,19 @@ const char* ResolveReason(int status) {
 
 namespace {
 
+// "%s" anywhere, as the uninstaller looks for it before formatting a text.
+int HoldsSlotBytes(const char* bytes, u32 length) {
+  for (u32 i = 0; i + 1 < length; ++i)
+    if (bytes[i] == '%' && bytes[i + 1] == 's') return 1;
+  return 0;
+}
+
 // Whether the literal bytes hold "%s" (the value bytes do not count).
 int LiteralHoldsSlot(const BlockText* text) {
   u32 at = 0;
   TemplatePiece piece;
-  while (NextTemplatePiece(text, &at, &piece) == 1) {
-    if (piece.kind != PIECE_LITERAL) continue;
-    for (u32 i = 0; i + 1 < piece.text.length; ++i)
-      if (piece.text.bytes[i] == '%' && piece.text.bytes[i + 1] == 's') return 1;
-  }
+  while (NextTemplatePiece(text, &at, &piece) == 1)
+    if (piece.kind == PIECE_LITERAL && HoldsSlotBytes(piece.text.bytes, piece.text.length)) return 1;
   return 0;
 }
 
@@ -519,6 +523,22 @@ int ResolveTemplateString(const BlockText* text, int role, const ConstantTable* 
   if (r < 0) {
     problem->status = RESOLVE_BAD_TOKEN;
     return RESOLVE_BAD_TOKEN;
+  }
+  // A value that brings %s into a text whose own words hold none makes the
+  // uninstaller format it all the same: each % is then written %%, so that
+  // the text shows as it stands.
+  if (role == ROLE_FORMATTED_TEXT && !doublePercent && HoldsSlotBytes(out, o.length)) {
+    u32 n = o.length;
+    for (u32 i = 0; i < n; ++i)
+      if (out[i] == '%') ++o.length;
+    if (o.length > capacity) {
+      problem->status = RESOLVE_NO_ROOM;
+      return RESOLVE_NO_ROOM;
+    }
+    for (u32 to = o.length; n > 0;) {
+      out[--to] = out[--n];
+      if (out[n] == '%') out[--to] = '%';
+    }
   }
   *length = o.length;
   return RESOLVE_OK;

@@ -124,7 +124,7 @@ enum {
   ROLE_FILE_DIR = 1,   // {app} as the whole dir or before '\' becomes '.'
   ROLE_PATH,           // file names, shortcut dirs and names, key paths
   ROLE_TEXT,           // texts 0 to 6: shown as stored
-  ROLE_FORMATTED_TEXT  // texts 7 to 10: formatted when they hold %s
+  ROLE_FORMATTED_TEXT  // texts 7 to 10: formatted when they hold %s anywhere
 };
 
 // The role of a text of the string table by its index.
@@ -170,9 +170,10 @@ struct ResolveProblem {
 // Resolves one template string into out (capacity bytes, no terminator
 // added); *length gets the finished length. Rules: in a ROLE_FILE_DIR that
 // is exactly {app} or begins {app}\ the constant becomes '.'; a value that is
-// a drive root ("C:\") followed by '\' loses its own backslash; in a
-// ROLE_FORMATTED_TEXT whose literal bytes hold %s every '%' of a value is
-// doubled.
+// a drive root ("C:\") followed by '\' loses its own backslash. A
+// ROLE_FORMATTED_TEXT is written to show as resolved once the stub formats
+// it, which it does when it holds %s anywhere: then every '%' of a value is
+// doubled, and every '%' of the literal bytes too when those hold no %s.
 int ResolveTemplateString(const BlockText* text, int role, const ConstantTable* table,
                           LiteralConverter convert, void* context, char* out, u32 capacity,
                           u32* length, ResolveProblem* problem);

@@ -163,6 +163,46 @@ TEST(Finisher, WritesInTheMachinesCodePage) {
   }
 }
 
+// A value shows in a text the uninstaller formats exactly as it stands,
+// whatever percent signs it holds, and the text's own %s is where the path
+// goes: the uninstaller's own loader and formatter read what was written.
+TEST(Finisher, ValuesShowInFormattedTextsAsTheyStand) {
+  const std::string path = "C:\\PROGRA~1\\VANTOR\\GLIDE.DLL";
+  struct Case {
+    const char* text;   // invalid_info
+    const char* group;
+    const char* shown;  // %p: the path
+  } cases[] = {
+      {"Cannot uninstall {group}.", "Gliders 50%sale", "Cannot uninstall Gliders 50%sale."},
+      {"Cannot uninstall {group}.", "100% Gliders 50%sale", "Cannot uninstall 100% Gliders 50%sale."},
+      {"Cannot uninstall {group}.", "100% Gliders", "Cannot uninstall 100% Gliders."},
+      {"Cannot uninstall {group}s at 100%.", "Gliders 50%", "Cannot uninstall Gliders 50%s at 100%."},
+      {"{group}: %s is damaged.", "100% Gliders 50%sale", "100% Gliders 50%sale: %p is damaged."},
+      {"%s: {group}", "50%s at 100%%", "%p: 50%s at 100%%"},
+      {"100%% of {group}: %s", "%d", "100% of %d: %p"},
+  };
+  std::string json = ExampleJson();
+  const std::string from = "\"invalid_info\": \"Invalid uninstall info. This program cannot uninstall Vantor Gliders 1.0.\"";
+  ASSERT_NE(std::string::npos, json.find(from));
+  for (const Case& c : cases) {
+    std::string changed = json;
+    changed.replace(changed.find(from), from.size(), std::string("\"invalid_info\": \"") + c.text + "\"");
+    Machine(TemplateBytes(changed));
+    Outcome r = Finish(std::string(kTemplatePath) + " \"" + kOut + "\" --set \"group=" + c.group + "\"");
+    std::string what = std::string(c.text) + " with " + c.group;
+    ASSERT_EQ(0, r.code) << what << ": " << r.err;
+    std::string bytes = SimFileBytes(kOut);
+    uint32_t offset = GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + sweepkit_test::kLocatorAt + 6);
+    ASSERT_EQ(LOAD_OK, ReadUninstallInfoFile(kOut, offset)) << what;
+    char message[MESSAGE_BUFFER_SIZE];
+    FormatMessageText(message, STR_INVALID_INFO, path.c_str());
+    ReleaseUninstallInfo();
+    std::string shown = c.shown;
+    if (shown.find("%p") != std::string::npos) shown.replace(shown.find("%p"), 2, path);
+    EXPECT_EQ(shown, message) << what;
+  }
+}
+
 // Everything the finisher refuses leaves the output folder as it was and
 // says on standard error what is wrong.
 TEST(Finisher, RefusalsWriteNothing) {
