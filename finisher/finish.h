@@ -6,7 +6,9 @@
 
 #include "format/template.h"
 
-enum { EXIT_WRITTEN = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
+// EXIT_MOVED_ASIDE: OUT could be neither replaced nor put back after it was
+// renamed aside (Windows 95); the message names where it is.
+enum { EXIT_WRITTEN = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2, EXIT_MOVED_ASIDE = 3 };
 
 // The whole program: reads the command line, writes OUT, returns the exit
 // code. Refusals go to standard error, the one line of success to
@@ -108,6 +110,7 @@ int CheckSafety(const BlockData* data, const BlockForced* forced, u32 forcedCoun
 // ---- Output (output.cpp) ---------------------------------------------------
 // Writes image + block beside outPath, reads it back with the uninstaller's
 // own loader, compares every record with data, then puts it in place of
-// outPath. On a failure, prints it, leaves outPath as it was and returns 0.
+// outPath: EXIT_WRITTEN. On a failure, prints it and leaves outPath as it
+// was: EXIT_REFUSED; or EXIT_MOVED_ASIDE.
 int WriteUninstaller(const char* outPath, const char* outFolder, const u8* image, u32 imageSize,
                      const ImageLayout* layout, const BlockData* data);
