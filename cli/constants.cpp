@@ -157,7 +157,7 @@ bool HidesSlot(uint32_t index, const std::string& templateString) {
 }  // namespace
 
 UninstallData ResolveData(const UninstallData& data, const ConstantValues& values,
-                          std::vector<Issue>* issues) {
+                          unsigned codepage, std::vector<Issue>* issues) {
   Resolver r(values, issues);
   UninstallData out = data;
   for (size_t i = 0; i < out.strings.size(); ++i) {
@@ -179,10 +179,20 @@ UninstallData ResolveData(const UninstallData& data, const ConstantValues& value
   for (size_t i = 0; i < out.keys.size(); ++i)
     out.keys[i].path =
         r.Resolve(data.keys[i].path, ROLE_PATH, "keys[" + std::to_string(i) + "].path");
+  CanonicalDirs(&out, codepage);
   return out;
 }
 
-std::vector<Issue> CheckTemplate(const UninstallData& data) {
+void CanonicalDirs(UninstallData* data, unsigned codepage) {
+  auto canonical = [codepage](std::string& dir) {
+    uint32_t length = uint32_t(dir.size());
+    if (!dir.empty() && CanonicalDir(&dir[0], &length, codepage)) dir.resize(length);
+  };
+  for (FileEntry& f : data->files) canonical(f.dir);
+  for (ShortcutEntry& s : data->shortcuts) canonical(s.dir);
+}
+
+std::vector<Issue> CheckTemplate(const UninstallData& data, unsigned codepage) {
   ConstantValues shortest;
   for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) shortest[ConstantName(id)] = "C:\\";
   auto addNames = [&shortest](const std::string& s) {
@@ -195,7 +205,7 @@ std::vector<Issue> CheckTemplate(const UninstallData& data) {
   for (const KeyEntry& k : data.keys) addNames(k.path);
 
   std::vector<Issue> issues;
-  UninstallData resolved = ResolveData(data, shortest, &issues);
+  UninstallData resolved = ResolveData(data, shortest, codepage, &issues);
   if (!issues.empty()) return issues;
   return ValidateData(resolved);
 }

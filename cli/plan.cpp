@@ -420,7 +420,7 @@ int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOpt
   for (const auto& v : named) values[v.first] = Convert(v.second, options.codepage, "--set " + v.first);
 
   std::vector<Issue> issues;
-  UninstallData finished = ResolveData(data, values, &issues);
+  UninstallData finished = ResolveData(data, values, options.codepage, &issues);
   bool refused = false;
   for (const Issue& issue : issues) {
     std::fprintf(stderr, "sweepkit: %s\n", issue.message.c_str());

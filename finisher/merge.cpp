@@ -280,9 +280,12 @@ static int OrderDirectories(BlockData* data, const char* outFolder) {
   return 1;
 }
 
-int MergeOld(BlockData* data, const char* outFolder, const BlockData* old, const char* oldFolder,
+int MergeOld(BlockData* data, const char* outFolder, BlockData* old, const char* oldFolder,
              u32* kept) {
   *kept = 0;
+  // An earlier uninstaller's folders in the one spelling of the new ones, so
+  // that an entry both list is one entry.
+  CanonicalDirs(old);
   Composed = (char*)FinishAlloc(KEY_ROOM);
   u32 newFiles = data->fileCount;
   if (!Composed ||

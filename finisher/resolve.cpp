@@ -244,5 +244,22 @@ int ResolveTemplate(const ResolveInput* input, BlockData* finished) {
   finished->shortcutCount = in->shortcutCount;
   finished->keyCount = in->keyCount;
   finished->keysAppended = in->keysAppended;
-  return ResolveAll(in, finished);
+  if (!ResolveAll(in, finished)) return 0;
+  CanonicalDirs(finished);
+  return 1;
+}
+
+// Texts of the finisher's own: a finished one is a block of its own, an
+// earlier uninstaller's lies in the finisher's copy of its file. A shorter
+// spelling ends in a zero byte (finished texts are read as C strings too).
+static void Canonical(BlockText* dir) {
+  char* bytes = (char*)dir->bytes;
+  u32 length = dir->length;
+  CanonicalDir(bytes, &dir->length, Resolver.conversion.to);
+  if (dir->length < length) bytes[dir->length] = 0;
+}
+
+void CanonicalDirs(BlockData* data) {
+  for (u32 i = 0; i < data->fileCount; i++) Canonical(&data->files[i].dir);
+  for (u32 i = 0; i < data->shortcutCount; i++) Canonical(&data->shortcuts[i].dir);
 }

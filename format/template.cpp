@@ -401,6 +401,65 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
 }
 
 // ---------------------------------------------------------------------------
+// Folders
+
+int IsLeadByte(u32 codepage, u8 c) {
+  if (codepage == 932) return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+  if (codepage == 936 || codepage == 949 || codepage == 950) return c >= 0x81 && c <= 0xFE;
+  if (codepage == 1361) return (c >= 0x84 && c <= 0xD3) || (c >= 0xD8 && c <= 0xDE) || (c >= 0xE0 && c <= 0xF9);
+  return 0;
+}
+
+namespace {
+
+// The end of the part that starts at i: up to the next backslash, a
+// constant's token or a two-byte character taken whole.
+u32 PartEnd(const char* s, u32 i, u32 n, u32 codepage) {
+  while (i < n && s[i] != '\\') {
+    u32 unit = 1;
+    if (s[i] == 0) unit = i + 2 < n && (u8)s[i + 1] == CONST_NAMED ? 3 + (u8)s[i + 2] : 2;
+    else if (IsLeadByte(codepage, (u8)s[i])) unit = 2;
+    i = unit < n - i ? i + unit : n;
+  }
+  return i;
+}
+
+}  // namespace
+
+int CanonicalDir(char* s, u32* length, u32 codepage) {
+  u32 n = *length;
+  u32 kept = 0;  // bytes kept as written: "X:\", ".", \\server\share
+  if (n == 0) return 1;
+  if (s[0] == '.' && (n == 1 || s[1] == '\\')) {
+    kept = 1;
+  } else if (n >= 3 && s[1] == ':' && s[2] == '\\' && (s[0] | 0x20) >= 'a' && (s[0] | 0x20) <= 'z') {
+    kept = 3;
+  } else if (n >= 3 && s[0] == '\\' && s[1] == '\\' && s[2] != '\\') {
+    u32 server = PartEnd(s, 2, n, codepage);
+    if (server + 1 >= n || s[server + 1] == '\\') return 1;  // no share
+    kept = PartEnd(s, server + 1, n, codepage);
+  } else if (s[0] != 0) {
+    return 1;  // no form the rules accept; a constant's value gives the form
+  }
+  // The parts: first only looked at, for a "..", then written.
+  for (int write = 0; write < 2; ++write) {
+    u32 w = kept;
+    for (u32 r = kept; r < n;) {
+      while (r < n && s[r] == '\\') ++r;
+      u32 end = PartEnd(s, r, n, codepage);
+      if (end - r == 2 && s[r] == '.' && s[r + 1] == '.') return 0;
+      if (write && end > r && !(end - r == 1 && s[r] == '.')) {
+        if (w && !(kept == 3 && w == 3)) s[w++] = '\\';  // "X:\" has its own
+        while (r < end) s[w++] = s[r++];
+      }
+      r = end;
+    }
+    *length = w;
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
 // Resolving
 
 int TextRole(u32 index) { return index >= STR_OUT_OF_MEMORY ? ROLE_FORMATTED_TEXT : ROLE_TEXT; }

@@ -269,7 +269,7 @@ TEST(Resolver, LimitsAfterResolution) {
     for (ShortcutEntry& s : m.data.shortcuts) s.dir = TemplateOf(s.dir);
     for (KeyEntry& k : m.data.keys) k.path = TemplateOf(k.path);
     std::vector<Issue> issues;
-    UninstallData resolved = ResolveData(m.data, values, &issues);
+    UninstallData resolved = ResolveData(m.data, values, 1252, &issues);
     if (issues.empty()) issues = ValidateData(resolved);
     std::string errors;
     for (const Issue& i : issues)
