@@ -277,12 +277,14 @@ TEST(Finisher, SignatureInATextIsNotTheLocator) {
 }
 
 // An upgrade keeps what only the earlier version installed, once; its
-// `.` entries, written elsewhere, become absolute.
+// `.` entries, written elsewhere, become absolute, and its folders take the
+// one spelling of the new ones.
 TEST(Finisher, MergeKeepsWhatOnlyTheOldVersionListed) {
   Machine(TemplateBytes(ExampleJson()));
   UninstallData old;
   old.strings.assign(STR_COUNT, "old");
-  old.files = {{".", "vantor.dll", 0}, {".", "old-only.hlp", 0}, {"C:\\WINDOWS\\SYSTEM", "vgrt.dll", FILE_SHARED}};
+  old.files = {{".", "vantor.dll", 0}, {".", "old-only.hlp", 0}, {"C:\\WINDOWS\\\\SYSTEM\\", "vgrt.dll", FILE_SHARED}};
+  old.shortcuts = {{"C:\\WINDOWS\\Start Menu\\Programs\\\\Vantor Gliders\\", "Vantor Gliders.lnk"}};
   old.keys = {{0x80000002u, "Software\\Vantor\\Gliders"}};
   Bytes image = PackStub(MinimalPe(), BuildBlock(old));
   SimAddFile("C:\\Vantor\\uninstall.exe", std::string(image.begin(), image.end()));
@@ -300,6 +302,7 @@ TEST(Finisher, MergeKeepsWhatOnlyTheOldVersionListed) {
   EXPECT_EQ(1, count(l.files, "C:\\Vantor|old-only.hlp"));
   EXPECT_EQ(1, count(l.files, "C:\\WINDOWS\\SYSTEM|vgrt.dll"));
   EXPECT_EQ(1, count(l.keys, "Software\\Vantor\\Gliders"));
+  EXPECT_EQ(3u, l.shortcuts.size()) << "a shortcut both list, its folder spelled two ways, is kept once";
   EXPECT_EQ("Uninstall", l.strings[STR_CAPTION]) << "the new version's texts";
 }
 
