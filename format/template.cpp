@@ -439,8 +439,8 @@ int CanonicalDir(char* s, u32* length, u32 codepage) {
     if (server + 1 >= n || s[server + 1] == '\\') return 1;  // no share
     kept = PartEnd(s, server + 1, n, codepage);
   } else if (s[0] != 0) {
-    return 1;  // no form the rules accept; a constant's value gives the form
-  }
+    return 1;  // no form the rules accept: theirs to refuse
+  }  // else a template string that starts with a constant, whose value gives the form
   // The parts: first only looked at, for a "..", then written.
   for (int write = 0; write < 2; ++write) {
     u32 w = kept;
