@@ -73,11 +73,15 @@ static int PartIs(const Parts* parts, unsigned i, const char* word) {
 }
 #endif
 
+static int IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A ".." part anywhere, between backslashes or the slashes Windows takes for
+// them.
 static int HasDotDotPart(const char* s) {
-  Parts parts;
-  Split(s, Length(s), &parts);
-  for (unsigned i = 0; i < parts.count; i++)
-    if (parts.n[i] == 2 && parts.p[i][0] == '.' && parts.p[i][1] == '.') return 1;
+  for (const char* p = s; *p; p++)
+    if (p[0] == '.' && p[1] == '.' && (p == s || IsPathSeparator(p[-1])) &&
+        (!p[2] || IsPathSeparator(p[2])))
+      return 1;
   return 0;
 }
 

@@ -412,10 +412,13 @@ int IsLeadByte(u32 codepage, u8 c) {
 
 namespace {
 
-// The end of the part that starts at i: up to the next backslash, a
+// Windows takes '/' for '\' in a path.
+int IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The end of the part that starts at i: up to the next separator, a
 // constant's token or a two-byte character taken whole.
 u32 PartEnd(const char* s, u32 i, u32 n, u32 codepage) {
-  while (i < n && s[i] != '\\') {
+  while (i < n && !IsSeparator(s[i])) {
     u32 unit = 1;
     if (s[i] == 0) unit = i + 2 < n && (u8)s[i + 1] == CONST_NAMED ? 3 + (u8)s[i + 2] : 2;
     else if (IsLeadByte(codepage, (u8)s[i])) unit = 2;
@@ -430,22 +433,24 @@ int CanonicalDir(char* s, u32* length, u32 codepage) {
   u32 n = *length;
   u32 kept = 0;  // bytes kept as written: "X:\", ".", \\server\share
   if (n == 0) return 1;
-  if (s[0] == '.' && (n == 1 || s[1] == '\\')) {
+  if (s[0] == '.' && (n == 1 || IsSeparator(s[1]))) {
     kept = 1;
-  } else if (n >= 3 && s[1] == ':' && s[2] == '\\' && (s[0] | 0x20) >= 'a' && (s[0] | 0x20) <= 'z') {
+  } else if (n >= 3 && s[1] == ':' && IsSeparator(s[2]) && (s[0] | 0x20) >= 'a' && (s[0] | 0x20) <= 'z') {
     kept = 3;
-  } else if (n >= 3 && s[0] == '\\' && s[1] == '\\' && s[2] != '\\') {
+  } else if (n >= 3 && IsSeparator(s[0]) && IsSeparator(s[1]) && !IsSeparator(s[2])) {
     u32 server = PartEnd(s, 2, n, codepage);
-    if (server + 1 >= n || s[server + 1] == '\\') return 1;  // no share
+    if (server + 1 >= n || IsSeparator(s[server + 1])) return 1;  // no share
     kept = PartEnd(s, server + 1, n, codepage);
+    s[0] = s[1] = s[server] = '\\';
   } else if (s[0] != 0) {
     return 1;  // no form the rules accept: theirs to refuse
   }  // else a template string that starts with a constant, whose value gives the form
   // The parts: first only looked at, for a "..", then written.
+  if (kept == 3) s[2] = '\\';
   for (int write = 0; write < 2; ++write) {
     u32 w = kept;
     for (u32 r = kept; r < n;) {
-      while (r < n && s[r] == '\\') ++r;
+      while (r < n && IsSeparator(s[r])) ++r;
       u32 end = PartEnd(s, r, n, codepage);
       if (end - r == 2 && s[r] == '.' && s[r + 1] == '.') return 0;
       if (write && end > r && !(end - r == 1 && s[r] == '.')) {

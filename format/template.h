@@ -126,14 +126,15 @@ int IsLeadByte(u32 codepage, u8 c);
 // One spelling per folder: the stub compares paths byte for byte, so a dir
 // that names a folder the sweep spares in another spelling would escape that
 // protection. Rewrites dir[0..*length) in place, in code page `codepage`:
-// one backslash between parts, no '.' part except the leading one of a
-// relative dir (".", ".\sub"), no final backslash except after a
-// drive ("C:\"). The server and share of \\server\share stay as written. A
-// template string's constants count as part of a name; one at the start
-// stands for whatever form its value has. A dir of no form the rules accept
-// is left alone, for them to refuse. Returns 0, leaving the dir as it was,
-// when it holds a ".." part, which canonical spelling cannot resolve without
-// changing what it names; the rules refuse it.
+// one backslash between parts (for any run of backslashes and the slashes
+// Windows takes for them), no '.' part except the leading one of a relative
+// dir (".", ".\sub"), no final backslash except after a drive ("C:\"). The
+// server and share of \\server\share stay as written. A template string's
+// constants count as part of a name; one at the start stands for whatever
+// form its value has. A dir of no form the rules accept is left alone, for
+// them to refuse. Returns 0, leaving its parts as they were, when it holds a
+// ".." part, which canonical spelling cannot resolve without changing what
+// it names; the rules refuse it.
 int CanonicalDir(char* dir, u32* length, u32 codepage);
 
 // ---------------------------------------------------------------------------

@@ -49,6 +49,8 @@ const char kSystemDir[] = "is a directory entry for a folder the system owns";
 
 std::vector<RuleCase> Cases() {
   json app = F(".", "app.exe");
+  std::string deep = ".\\";  // then 32 parts: more than the rules once split a path into
+  for (int i = 0; i < 32; i++) deep += "a\\";
   return {
       {"relative dir", Structural, "files", "dir", kNeither,
        {{"files", {F("data", "x.dat")}}}, {{"files", {F(".\\data", "x.dat")}}}},
@@ -67,6 +69,10 @@ std::vector<RuleCase> Cases() {
        {{"files", {F(".", "\\x.dll")}}}, {{"files", {F(".", "sub\\x.dll")}}}},
       {"name climbing out", Structural, "files", "name", "holds a .. part",
        {{"files", {F(".", "..\\x.dll")}}}, {{"files", {F(".", "..x.dll")}}}},
+      {"name climbing out through slashes", Structural, "files", "name", "holds a .. part",
+       {{"files", {F(".", "sub/../../x.dll")}}}, {{"files", {F(".", "sub/x.dll")}}}},
+      {"dir climbing out after 32 parts", Structural, "files", "dir", "holds a .. part",
+       {{"files", {F((deep + "..\\..").c_str(), "x")}}}, {{"files", {F((deep + "b").c_str(), "x")}}}},
       {"environment reference in a dir", Structural, "files", "dir", "holds a %NAME% reference",
        {{"files", {F("C:\\%WINDIR%\\SYSTEM", "a.dll")}}},
        {{"files", {F("C:\\Vantor\\100% sure", "a.dll")}}}},
@@ -404,6 +410,7 @@ TEST_F(Rules, EveryWriterSpellsAFolderOneWay) {
   };
   const std::vector<Case> cases = {
       {"files", "C:\\Vantor\\\\data\\\\", {}, "C:\\Vantor\\data", 1252},
+      {"files", "C:/Vantor//data/", {}, "C:\\Vantor\\data", 1252},
       {"files", "C:\\Vantor\\.\\data\\.", {}, "C:\\Vantor\\data", 1252},
       {"files", "C:\\\\", {}, "C:\\", 1252},
       {"files", "C:\\WINDOWS\\\\Desktop", {}, "C:\\WINDOWS\\Desktop", 1252},  // a folder the sweep spares
@@ -422,6 +429,7 @@ TEST_F(Rules, EveryWriterSpellsAFolderOneWay) {
        "C:\\WINDOWS\\Start Menu\\Programs\\Vantor", 1252},
       {"files", ".\\data\\..\\x", {}, nullptr, 1252},
       {"files", "C:\\Vantor\\data\\..", {}, nullptr, 1252},
+      {"files", "C:\\Vantor/../WINDOWS", {}, nullptr, 1252},
       {"files", "{x}", {"x=C:\\Vantor\\..\\WINDOWS"}, nullptr, 1252},
       {"shortcuts", "{programs}\\{group}", {"group=..\\Vantor"}, nullptr, 1252},
   };
