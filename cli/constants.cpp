@@ -139,15 +139,33 @@ class Resolver {
   std::vector<Issue>* issues_;
 };
 
+// A formatted text whose author wrote %s only inside %%s shows no path.
+// Judged on the text as written: a value may bring %s in, and the resolver
+// then writes every % of the text doubled.
+bool HidesSlot(uint32_t index, const std::string& templateString) {
+  std::string literal;
+  BlockText text = View(templateString);
+  TemplatePiece piece;
+  uint32_t at = 0;
+  while (NextTemplatePiece(&text, &at, &piece) == 1)
+    if (piece.kind == PIECE_LITERAL) literal.append(piece.text.bytes, piece.text.length);
+  BlockText written = View(literal);
+  uint32_t shown = 0;
+  return CheckTextLimits(int(index), &written, &shown) == LIMIT_HIDDEN_SLOT;
+}
+
 }  // namespace
 
 UninstallData ResolveData(const UninstallData& data, const ConstantValues& values,
-                          std::vector<Issue>* issues) {
+                          unsigned codepage, std::vector<Issue>* issues) {
   Resolver r(values, issues);
   UninstallData out = data;
-  for (size_t i = 0; i < out.strings.size(); ++i)
-    out.strings[i] = r.Resolve(data.strings[i], TextRole(uint32_t(i)),
-                               std::string("strings.") + (i < STR_COUNT ? kStringNames[i] : "?"));
+  for (size_t i = 0; i < out.strings.size(); ++i) {
+    std::string entry = std::string("strings.") + (i < STR_COUNT ? kStringNames[i] : "?");
+    out.strings[i] = r.Resolve(data.strings[i], TextRole(uint32_t(i)), entry);
+    if (HidesSlot(uint32_t(i), data.strings[i]))
+      issues->push_back({true, entry + ": " + LimitReason(LIMIT_HIDDEN_SLOT)});
+  }
   for (size_t i = 0; i < out.files.size(); ++i) {
     std::string entry = "files[" + std::to_string(i) + "]";
     out.files[i].dir = r.Resolve(data.files[i].dir, ROLE_FILE_DIR, entry + ".dir");
@@ -161,12 +179,22 @@ UninstallData ResolveData(const UninstallData& data, const ConstantValues& value
   for (size_t i = 0; i < out.keys.size(); ++i)
     out.keys[i].path =
         r.Resolve(data.keys[i].path, ROLE_PATH, "keys[" + std::to_string(i) + "].path");
+  CanonicalDirs(&out, codepage);
   return out;
 }
 
-std::vector<Issue> CheckTemplate(const UninstallData& data) {
+void CanonicalDirs(UninstallData* data, unsigned codepage) {
+  auto canonical = [codepage](std::string& dir) {
+    uint32_t length = uint32_t(dir.size());
+    if (!dir.empty() && CanonicalDir(&dir[0], &length, codepage)) dir.resize(length);
+  };
+  for (FileEntry& f : data->files) canonical(f.dir);
+  for (ShortcutEntry& s : data->shortcuts) canonical(s.dir);
+}
+
+std::vector<Issue> CheckTemplate(const UninstallData& data, unsigned codepage) {
   ConstantValues shortest;
-  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) shortest[ConstantNames[id]] = "C:\\";
+  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) shortest[ConstantName(id)] = "C:\\";
   auto addNames = [&shortest](const std::string& s) {
     for (const std::string& name : ConstantsIn(s))
       if (!BuiltinConstantId(name.data(), uint32_t(name.size()))) shortest[name] = "";
@@ -177,7 +205,7 @@ std::vector<Issue> CheckTemplate(const UninstallData& data) {
   for (const KeyEntry& k : data.keys) addNames(k.path);
 
   std::vector<Issue> issues;
-  UninstallData resolved = ResolveData(data, shortest, &issues);
+  UninstallData resolved = ResolveData(data, shortest, codepage, &issues);
   if (!issues.empty()) return issues;
   return ValidateData(resolved);
 }

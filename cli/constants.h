@@ -38,15 +38,21 @@ using ConstantValues = std::map<std::string, std::string>;
 // name.
 bool ParseSetting(const std::string& setting, std::string* name, std::string* value);
 
-// Resolves every string of the data. Issues name the entry and the
-// constant; the returned data is complete only when none is an error.
+// Resolves every string of the data (values and result in code page
+// `codepage`; dirs in their one spelling). Issues name the entry and the
+// constant, or a formatted text whose own words hold %s only inside %%s;
+// the returned data is complete only when none is an error.
 UninstallData ResolveData(const UninstallData& data, const ConstantValues& values,
-                          std::vector<Issue>* issues);
+                          unsigned codepage, std::vector<Issue>* issues);
 
 // What can be checked before the folders are known: the data resolved with
 // every folder at its shortest ("C:\") and every named value empty, then
 // ValidateData.
-std::vector<Issue> CheckTemplate(const UninstallData& data);
+std::vector<Issue> CheckTemplate(const UninstallData& data, unsigned codepage);
+
+// Every file and shortcut dir (template strings or finished ones) in its one
+// spelling (CanonicalDir); a dir with a ".." part stays, for the rules.
+void CanonicalDirs(UninstallData* data, unsigned codepage);
 
 // A template string for display, in UTF-8, constants as "{name}" and a
 // literal '{' that would read as a constant as "{{".

@@ -416,11 +416,11 @@ int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOpt
     if (folders[f[0]].empty()) folders[f[0]] = folders[f[1]];
   folders[CONST_APP] = TrimBackslash(Convert(options.installDir, options.codepage, "--install-dir"));
   for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id)
-    if (!folders[id].empty()) values[ConstantNames[id]] = folders[id];
+    if (!folders[id].empty()) values[ConstantName(id)] = folders[id];
   for (const auto& v : named) values[v.first] = Convert(v.second, options.codepage, "--set " + v.first);
 
   std::vector<Issue> issues;
-  UninstallData finished = ResolveData(data, values, &issues);
+  UninstallData finished = ResolveData(data, values, options.codepage, &issues);
   bool refused = false;
   for (const Issue& issue : issues) {
     std::fprintf(stderr, "sweepkit: %s\n", issue.message.c_str());

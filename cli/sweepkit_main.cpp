@@ -143,7 +143,7 @@ int PackTemplateFile(const Manifest& manifest, const std::string& stubPath,
                      const std::string& outPath, std::vector<Issue> issues, bool werror) {
   // The rules judge each entry by the folder constant it starts with; the
   // finisher judges it again once the folders are known.
-  std::vector<Issue> limits = CheckTemplate(manifest.data);
+  std::vector<Issue> limits = CheckTemplate(manifest.data, manifest.codepage);
   bool limitRefused = false;
   for (const Issue& issue : limits) limitRefused = limitRefused || issue.error;
   issues.insert(issues.end(), limits.begin(), limits.end());
@@ -172,6 +172,9 @@ int Pack(const std::string& stubPath, const std::string& manifestPath, const std
   Manifest manifest =
       ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()), &problems);
 
+  // Each folder in one spelling, before anything judges or writes it.
+  CanonicalDirs(&manifest.data, manifest.codepage);
+
   // Every problem of the manifest in one run.
   std::vector<Issue> issues;
   for (const std::string& p : problems) issues.push_back({true, p});
@@ -185,13 +188,13 @@ int Pack(const std::string& stubPath, const std::string& manifestPath, const std
       throw PackError("--set " + name + ": the value cannot be represented in code page " +
                       std::to_string(manifest.codepage));
   }
-  UninstallData data = ResolveData(manifest.data, values, &issues);
+  UninstallData data = ResolveData(manifest.data, values, manifest.codepage, &issues);
   SetAsideUnresolved(&data);
   for (Issue& issue : ValidateData(data)) issues.push_back(issue);
   // Folders given with --set are known by their paths as well.
   std::vector<std::string> folders(CONST_BUILTIN_COUNT + 1);
   for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) {
-    auto it = values.find(ConstantNames[id]);
+    auto it = values.find(ConstantName(id));
     if (it != values.end()) folders[id] = it->second;
   }
   for (Issue& issue : CheckAuthoring(data, werror, folders)) issues.push_back(issue);
@@ -303,7 +306,7 @@ int InspectTemplate(const std::string& path, const Bytes& file) {
 
   bool bad = dataOffset != 0;
   if (bad) std::cerr << "sweepkit: damaged template: its stub carries a dataOffset\n";
-  bad = Report(CheckTemplate(d)) || bad;
+  bad = Report(CheckTemplate(d, codepage)) || bad;
   // The authoring rules as pack --template applied them, as warnings.
   std::vector<Issue> rules = CheckAuthoring(d, false);
   for (Issue& issue : rules) issue.error = false;
@@ -424,7 +427,7 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);

@@ -318,9 +318,9 @@ static int Finish(void) {
   // Merged entries made absolute may have grown past what the stub can use.
   if (Args.mergePath && !CheckLimits(&finished)) return EXIT_REFUSED;
 
-  if (!WriteUninstaller(OutFull, OutFolder, Template.file.data, Template.blockOffset, &Template.layout,
-                        &finished))
-    return EXIT_REFUSED;
+  int code = WriteUninstaller(OutFull, OutFolder, Template.file.data, Template.blockOffset,
+                              &Template.layout, &finished);
+  if (code != EXIT_WRITTEN) return code;
   Say("wrote %s: %u files, %u shortcuts, %u keys", OutFull, finished.fileCount, finished.shortcutCount,
       finished.keyCount);
   if (Args.mergePath) PutFormat(", %u kept from %s", kept, OldFull);

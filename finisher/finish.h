@@ -6,7 +6,9 @@
 
 #include "format/template.h"
 
-enum { EXIT_WRITTEN = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
+// EXIT_MOVED_ASIDE: OUT could be neither replaced nor put back after it was
+// renamed aside (Windows 95); the message names where it is.
+enum { EXIT_WRITTEN = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2, EXIT_MOVED_ASIDE = 3 };
 
 // The whole program: reads the command line, writes OUT, returns the exit
 // code. Refusals go to standard error, the one line of success to
@@ -77,12 +79,18 @@ struct ResolveInput {
   u32 namedCount;
 };
 // Resolves every template string into finished data in the machine's ANSI
-// code page. On a refusal, prints it and returns 0.
+// code page, dirs in their one spelling (CanonicalDirs). On a refusal,
+// prints it and returns 0.
 int ResolveTemplate(const ResolveInput* input, BlockData* finished);
 
 // The values ResolveTemplate found for the folder constants on this machine
 // ({app} included); a folder it does not have has null bytes.
 const ConstantTable* MachineConstants(void);
+
+// Every file and shortcut dir of data in its one spelling (CanonicalDir),
+// in the machine's code page; a dir with a ".." part stays, for the rules.
+// Needs ResolveTemplate to have run.
+void CanonicalDirs(BlockData* data);
 
 // Prints the entry: strings.caption, files[2].dir, keys[0].path ...
 void PutEntry(int list, u32 index, const char* field);
@@ -91,11 +99,12 @@ void PutEntry(int list, u32 index, const char* field);
 // Reads an earlier uninstaller strictly. On a refusal, prints it and
 // returns 0. Texts point into old->data.
 int ReadOldUninstaller(const char* path, FileBytes* file, BlockData* old);
-// Adds old's entries that finished lacks; old `.` entries are made absolute
-// when oldFolder is not outFolder; directory entries end up after the
-// entries inside them. Returns 0 when out of memory.
-int MergeOld(BlockData* finished, const char* outFolder, const BlockData* old,
-             const char* oldFolder, u32* kept);
+// Adds old's entries that finished lacks, old's dirs first spelled as the
+// new ones are (CanonicalDir); old `.` entries are made absolute when
+// oldFolder is not outFolder; directory entries end up after the entries
+// inside them. Returns 0 when out of memory.
+int MergeOld(BlockData* finished, const char* outFolder, BlockData* old, const char* oldFolder,
+             u32* kept);
 
 // ---- Safety rules (safety.cpp) ---------------------------------------------
 // The authoring rules on the finished data, with this machine's folders and
@@ -108,6 +117,7 @@ int CheckSafety(const BlockData* data, const BlockForced* forced, u32 forcedCoun
 // ---- Output (output.cpp) ---------------------------------------------------
 // Writes image + block beside outPath, reads it back with the uninstaller's
 // own loader, compares every record with data, then puts it in place of
-// outPath. On a failure, prints it, leaves outPath as it was and returns 0.
+// outPath: EXIT_WRITTEN. On a failure, prints it and leaves outPath as it
+// was: EXIT_REFUSED; or EXIT_MOVED_ASIDE.
 int WriteUninstaller(const char* outPath, const char* outFolder, const u8* image, u32 imageSize,
                      const ImageLayout* layout, const BlockData* data);

@@ -13,12 +13,11 @@ static u32 U16At(const u8* p) { return (u32)p[0] | ((u32)p[1] << 8); }
 static u32 U32At(const u8* p) { return U16At(p) | (U16At(p + 2) << 16); }
 
 const char* ImageReason(int status) {
-  switch (status) {
-    case IMAGE_NOT_PE: return "not a 32-bit Windows program";
-    case IMAGE_NO_LOCATOR: return "no data locator";
-    case IMAGE_TWO_LOCATORS: return "two data locators";
-    default: return "";
-  }
+  return PackedText(
+      "not a 32-bit Windows program\0"  // IMAGE_NOT_PE
+      "no data locator\0"               // IMAGE_NO_LOCATOR
+      "two data locators\0",            // IMAGE_TWO_LOCATORS
+      (u32)status - IMAGE_NOT_PE);
 }
 
 static int MatchesSignature(const u8* p) {

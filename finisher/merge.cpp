@@ -11,40 +11,54 @@
 
 static const char* OldReason;
 
-// By FOUND_ code.
-static const char* const FindingReasons[] = {
-    0,
-    "no end mark",                       // HEADER_CUT
-    "a chunk runs past the end",         // PAYLOAD_CUT
-    "a chunk's records do not fill it",  // RECORDS_CUT
-    "an unknown chunk",                  // TAG_HIGH_BITS
-    "the texts are not first",           // STRINGS_NOT_FIRST
-    "an empty chunk",                    // EMPTY_CHUNK
-    "an unknown chunk",                  // UNKNOWN_CHUNK
-    "a list twice",                      // SECOND_LIST
-    "misplaced keys",                    // KEYS_DISCARDED
-    "misplaced keys",                    // KEY_BEFORE_LIST
-    "misplaced keys",                    // TOO_MANY_KEY_CHUNKS
-    "not the eleven texts",              // GROUP_COUNT
-    "not the eleven texts",              // STRING_COUNT
-    "a record the uninstaller cannot read",  // FLAG_BITS
-    "a record the uninstaller cannot read",  // ZERO_BYTE
-    "a record the uninstaller cannot read",  // RECORD_TOO_LONG
-    "a chunk's records do not fill it",  // LEFT_OVER
-    "bytes after the end mark",          // END_PAYLOAD
-    "a chunk runs past the end",         // END_PAST_FILE
-    "bytes after the end mark",          // AFTER_END
-    "a list is missing",                 // LIST_MISSING
-    "out of memory",                     // OUT_OF_MEMORY
+// The reasons, then the one of each FOUND_ code by its number there.
+static const char FindingTexts[] =
+    "no end mark\0"                           // 0
+    "a chunk runs past the end\0"             // 1
+    "a chunk's records do not fill it\0"      // 2
+    "an unknown chunk\0"                      // 3
+    "the texts are not first\0"               // 4
+    "an empty chunk\0"                        // 5
+    "a list twice\0"                          // 6
+    "misplaced keys\0"                        // 7
+    "not the eleven texts\0"                  // 8
+    "a record the uninstaller cannot read\0"  // 9
+    "bytes after the end mark\0"              // 10
+    "a list is missing\0"                     // 11
+    "out of memory\0";                        // 12
+
+static const u8 FindingReason[] = {
+    0,   // (none)
+    0,   // HEADER_CUT
+    1,   // PAYLOAD_CUT
+    2,   // RECORDS_CUT
+    3,   // TAG_HIGH_BITS
+    4,   // STRINGS_NOT_FIRST
+    5,   // EMPTY_CHUNK
+    3,   // UNKNOWN_CHUNK
+    6,   // SECOND_LIST
+    7,   // KEYS_DISCARDED
+    7,   // KEY_BEFORE_LIST
+    7,   // TOO_MANY_KEY_CHUNKS
+    8,   // GROUP_COUNT
+    8,   // STRING_COUNT
+    9,   // FLAG_BITS
+    9,   // ZERO_BYTE
+    9,   // RECORD_TOO_LONG
+    2,   // LEFT_OVER
+    10,  // END_PAYLOAD
+    1,   // END_PAST_FILE
+    10,  // AFTER_END
+    11,  // LIST_MISSING
+    12,  // OUT_OF_MEMORY
 };
 
-static_assert(sizeof FindingReasons / sizeof *FindingReasons == FOUND_OUT_OF_MEMORY + 1,
-              "a reason for every finding");
+static_assert(sizeof FindingReason == FOUND_OUT_OF_MEMORY + 1, "a reason for every finding");
 
 static void* OldAlloc(void*, u32 size) { return FinishAlloc(size); }
 
 static int OldFound(void*, const BlockFinding* finding) {
-  OldReason = FindingReasons[finding->what];
+  OldReason = PackedText(FindingTexts, FindingReason[finding->what]);
   return 0;
 }
 
@@ -266,9 +280,12 @@ static int OrderDirectories(BlockData* data, const char* outFolder) {
   return 1;
 }
 
-int MergeOld(BlockData* data, const char* outFolder, const BlockData* old, const char* oldFolder,
+int MergeOld(BlockData* data, const char* outFolder, BlockData* old, const char* oldFolder,
              u32* kept) {
   *kept = 0;
+  // An earlier uninstaller's folders in the one spelling of the new ones, so
+  // that an entry both list is one entry.
+  CanonicalDirs(old);
   Composed = (char*)FinishAlloc(KEY_ROOM);
   u32 newFiles = data->fileCount;
   if (!Composed ||

@@ -7,7 +7,8 @@ static char TempPath[PATH_BUFFER_SIZE];
 static char AsidePath[PATH_BUFFER_SIZE];
 
 static int Fail(const char* outPath, const char* what, DWORD error) {
-  return SayAboutPath(outPath, what, error, "; nothing was changed");
+  SayAboutPath(outPath, what, error, "; nothing was changed");
+  return EXIT_REFUSED;
 }
 
 // ---- Read back -------------------------------------------------------------
@@ -70,8 +71,8 @@ static const char* ReadBack(const u8* bytes, u32 size, const BlockData* data, DW
 typedef BOOL(WINAPI* MoveFileExProc)(LPCSTR existing, LPCSTR target, DWORD flags);
 
 // Puts TempPath in place of outPath. 0 on success, else the error; outPath is
-// then as it was.
-static DWORD PutInPlace(const char* outPath) {
+// then as it was, unless *movedAside says that it is now AsidePath.
+static DWORD PutInPlace(const char* outPath, int* movedAside) {
   DWORD attributes = GetFileAttributesA(outPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) return MoveFileA(TempPath, outPath) ? 0 : GetLastError();
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
@@ -96,7 +97,7 @@ static DWORD PutInPlace(const char* outPath) {
   if (!MoveFileA(outPath, AsidePath)) return GetLastError();
   if (!MoveFileA(TempPath, outPath)) {
     DWORD error = GetLastError();
-    MoveFileA(AsidePath, outPath);
+    *movedAside = !MoveFileA(AsidePath, outPath);
     return error ? error : ERROR_ACCESS_DENIED;
   }
   if (!DeleteFileA(AsidePath)) {
@@ -127,13 +128,18 @@ int WriteUninstaller(const char* outPath, const char* outFolder, const u8* image
     return Fail(outPath, "cannot write beside it", GetLastError());
   DWORD error = WriteNewFile(TempPath, bytes, total);
   const char* problem = error ? "cannot write beside it" : ReadBack(bytes, total, data, &error);
+  int movedAside = 0;
   if (!problem) {
-    error = PutInPlace(outPath);
+    error = PutInPlace(outPath, &movedAside);
     if (error) problem = "cannot replace it";
   }
   if (problem) {
     DeleteFileA(TempPath);
-    return Fail(outPath, problem, error);
+    if (!movedAside) return Fail(outPath, problem, error);
+    // Neither the new file nor the old one could be put under OUT's name.
+    Say("%s: %s (error %u); the file that was there is now %s", outPath, problem, error, AsidePath);
+    EndLine();
+    return EXIT_MOVED_ASIDE;
   }
-  return 1;
+  return EXIT_WRITTEN;
 }

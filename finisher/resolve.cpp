@@ -105,15 +105,17 @@ static int ConvertLiteral(void* context, const char* in, u32 length, char* out, 
     *written = length;
     return 1;
   }
-  if (length > MAX_COUNTED) return -1;
+  // With no room at all the system would only measure, and report the size
+  // it needs as if it had written that much.
+  if (length > MAX_COUNTED || capacity == 0) return -1;
   WCHAR* wide = c->wide;
   WCHAR* again = c->wide + MAX_COUNTED;
   int units = MultiByteToWideChar(c->from, 0, in, (int)length, wide, MAX_COUNTED);
   if (units <= 0) return 0;
-  BOOL lossy = FALSE;
-  int bytes = WideCharToMultiByte(c->to, 0, wide, units, out, (int)capacity, 0, &lossy);
+  // No flag for a default character: UTF-8 refuses one, and the round trip
+  // below finds a lost character anyway.
+  int bytes = WideCharToMultiByte(c->to, 0, wide, units, out, (int)capacity, 0, 0);
   if (bytes <= 0) return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? -1 : 0;
-  if (lossy) return 0;
   int againUnits = MultiByteToWideChar(c->to, 0, out, bytes, again, MAX_COUNTED);
   if (againUnits <= 0) return 0;
   int backBytes = WideCharToMultiByte(c->from, 0, again, againUnits, c->back, MAX_COUNTED, 0, 0);
@@ -129,15 +131,13 @@ static int ConvertLiteral(void* context, const char* in, u32 length, char* out, 
 // The manifest's names of the texts, in their order, one after another.
 static const char TextNames[] =
     "caption\0confirm\0done\0yes\0yes_all\0no\0no_all\0"
-    "out_of_memory\0invalid_info\0write_protected\0shared_unused";
+    "out_of_memory\0invalid_info\0write_protected\0shared_unused\0";
 
 void PutEntry(int list, u32 index, const char* field) {
   if (list == 0) {
     Put("strings.");
     if (index < STR_COUNT) {
-      const char* name = TextNames;
-      for (u32 i = 0; i < index; i++) name += StrLen(name) + 1;
-      Put(name);
+      Put(PackedText(TextNames, index));
     } else {
       PutNumber(index);
     }
@@ -177,7 +177,7 @@ static int ResolveOne(const BlockText* text, int role, int list, u32 index, cons
   PutEntry(list, index, field);
   Put(": ");
   if (status == RESOLVE_UNKNOWN_CONSTANT && problem.constant != CONST_NAMED) {
-    PutFormat("no folder {%s}", ConstantNames[problem.constant]);
+    PutFormat("no folder {%s}", ConstantName(problem.constant));
   } else if (status == RESOLVE_UNKNOWN_CONSTANT) {
     Put("unknown constant {");
     PutText(&problem.name);
@@ -244,5 +244,22 @@ int ResolveTemplate(const ResolveInput* input, BlockData* finished) {
   finished->shortcutCount = in->shortcutCount;
   finished->keyCount = in->keyCount;
   finished->keysAppended = in->keysAppended;
-  return ResolveAll(in, finished);
+  if (!ResolveAll(in, finished)) return 0;
+  CanonicalDirs(finished);
+  return 1;
+}
+
+// Texts of the finisher's own: a finished one is a block of its own, an
+// earlier uninstaller's lies in the finisher's copy of its file. A shorter
+// spelling ends in a zero byte (finished texts are read as C strings too).
+static void Canonical(BlockText* dir) {
+  char* bytes = (char*)dir->bytes;
+  u32 length = dir->length;
+  CanonicalDir(bytes, &dir->length, Resolver.conversion.to);
+  if (dir->length < length) bytes[dir->length] = 0;
+}
+
+void CanonicalDirs(BlockData* data) {
+  for (u32 i = 0; i < data->fileCount; i++) Canonical(&data->files[i].dir);
+  for (u32 i = 0; i < data->shortcutCount; i++) Canonical(&data->shortcuts[i].dir);
 }

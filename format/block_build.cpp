@@ -167,42 +167,51 @@ int BuildTemplateBlock(const TemplateHeader* header, const BlockData* data,
   return Finish(sink);
 }
 
-const char* BuildReason(int status) {
-  switch (status) {
-    case BUILD_OK: return "built";
-    case BUILD_NO_ROOM: return "the output buffer is too small";
-    case BUILD_TOO_LARGE: return "the block would exceed 4 GiB";
-    case BUILD_STRING_TOO_LONG: return "a string is over 65535 bytes";
-    case BUILD_TOO_MANY_STRINGS: return "over 65535 texts";
-    case BUILD_TOO_MANY_KEYS: return "appended key chunks hold at most 3 keys";
-    case BUILD_BAD_FORCED: return "a forced entry names no entry";
-    default: return "unknown failure";
+const char* PackedText(const char* list, u32 index) {
+  for (; index; --index) {
+    const char* next = list;
+    while (*next++) {
+    }
+    if (!*next) break;
+    list = next;
   }
+  return list;
+}
+
+const char* BuildReason(int status) {
+  return PackedText(
+      "built\0"  // BUILD_OK
+      "the output buffer is too small\0"  // BUILD_NO_ROOM
+      "the block would exceed 4 GiB\0"  // BUILD_TOO_LARGE
+      "a string is over 65535 bytes\0"  // BUILD_STRING_TOO_LONG
+      "over 65535 texts\0"  // BUILD_TOO_MANY_STRINGS
+      "appended key chunks hold at most 3 keys\0"  // BUILD_TOO_MANY_KEYS
+      "a forced entry names no entry\0"  // BUILD_BAD_FORCED
+      "unknown failure\0",  // any other
+      (u32)status);
 }
 
 // ---------------------------------------------------------------------------
 // Limits
 
 const char* LimitReason(int status) {
-  switch (status) {
-    case LIMIT_OK: return "within the limits";
-    case LIMIT_ZERO_BYTE: return "contains a zero byte";
-    case LIMIT_COUNTED: return "a string holds at most 65535 bytes";
-    case LIMIT_RECORD: return "dir and name together exceed 518 bytes";
-    case LIMIT_PATH: return "its path is over 259 bytes";
-    case LIMIT_KEY_EMPTY: return "is empty; it would name the root key itself";
-    case LIMIT_KEY_PATH: return "longer than 519 bytes";
-    case LIMIT_MESSAGE: return "longer than 1023 bytes";
-    case LIMIT_CONVERSION:
-      return "holds a conversion other than one %s (use %% for a percent sign)";
-    case LIMIT_HIDDEN_SLOT:
-      return "holds %s only as part of %%s, so the path would not be shown; write a lone %s "
-             "where the path goes";
-    case LIMIT_SLOTS: return "holds %s more than once; it is formatted with one path";
-    case LIMIT_TOO_MANY_KEYS: return "appended key chunks hold at most 3 keys";
-    case LIMIT_STRING_COUNT: return "the string table needs exactly 11 texts";
-    default: return "breaks a limit";
-  }
+  return PackedText(
+      "within the limits\0"  // LIMIT_OK
+      "contains a zero byte\0"  // LIMIT_ZERO_BYTE
+      "a string holds at most 65535 bytes\0"  // LIMIT_COUNTED
+      "dir and name together exceed 518 bytes\0"  // LIMIT_RECORD
+      "its path is over 259 bytes\0"  // LIMIT_PATH
+      "is empty; it would name the root key itself\0"  // LIMIT_KEY_EMPTY
+      "longer than 519 bytes\0"  // LIMIT_KEY_PATH
+      "longer than 1023 bytes\0"  // LIMIT_MESSAGE
+      "holds a conversion other than one %s (use %% for a percent sign)\0"  // LIMIT_CONVERSION
+      "holds %s only as part of %%s, so the path would not be shown; write a lone %s "
+      "where the path goes\0"  // LIMIT_HIDDEN_SLOT
+      "holds %s more than once; it is formatted with one path\0"  // LIMIT_SLOTS
+      "appended key chunks hold at most 3 keys\0"  // LIMIT_TOO_MANY_KEYS
+      "the string table needs exactly 11 texts\0"  // LIMIT_STRING_COUNT
+      "breaks a limit\0",  // any other
+      (u32)status);
 }
 
 namespace {
@@ -256,9 +265,9 @@ int CheckTextLimits(int index, const BlockText* text, u32* length) {
     }
   }
   *length = shown;
-  if (slots == 0) return LIMIT_HIDDEN_SLOT;
   if (slots > 1) return LIMIT_SLOTS;
-  return shown > LIMIT_MAX_MESSAGE ? LIMIT_MESSAGE : LIMIT_OK;
+  if (shown > LIMIT_MAX_MESSAGE) return LIMIT_MESSAGE;
+  return slots ? LIMIT_OK : LIMIT_HIDDEN_SLOT;
 }
 
 u32 ComposedFilePathLength(const BlockFile* file, u32 installDirLength) {
@@ -329,7 +338,8 @@ int CheckDataLimits(const BlockData* data, u32 installDirLength, int* list, u32*
   if (data->stringCount != STR_COUNT) return LIMIT_STRING_COUNT;
   if (data->keysAppended && data->keyCount > KEY_SPARE_ENTRIES) return LIMIT_TOO_MANY_KEYS;
   for (*index = 0; *index < data->stringCount; ++*index)
-    if ((status = CheckTextLimits((int)*index, &data->strings[*index], &length)) != LIMIT_OK)
+    if ((status = CheckTextLimits((int)*index, &data->strings[*index], &length)) != LIMIT_OK &&
+        status != LIMIT_HIDDEN_SLOT)
       return status;
   *list = LIST_FILES;
   for (*index = 0; *index < data->fileCount; ++*index)

@@ -71,6 +71,11 @@ struct ByteSink {
 };
 
 void SinkBytes(ByteSink* sink, const void* bytes, u32 length);
+
+// Texts packed one after another, each ending in a zero byte, the list in
+// one more: text `index` of it, the last one for an index past its end.
+// A list costs no pointer per text.
+const char* PackedText(const char* list, u32 index);
 void SinkU8(ByteSink* sink, u8 value);
 void SinkU16(ByteSink* sink, u16 value);
 void SinkU32(ByteSink* sink, u32 value);
@@ -132,6 +137,11 @@ int CheckStringLimits(const BlockText* text);
 
 // Text `index` of the string table. *length gets the length the stub shows
 // (for a formatted text: with a 259-byte path in place of %s).
+// LIMIT_HIDDEN_SLOT comes last, when nothing else is wrong: the stub shows
+// such a text without a path, as the resolver writes a text that a value
+// brought %s into. It is a mistake only where the author wrote it, so the
+// checks of what the author wrote refuse it and those of finished data
+// (CheckDataLimits) do not.
 int CheckTextLimits(int index, const BlockText* text, u32* length);
 
 // The path the removal composes, byte-wise as the stub does. For a file dir
@@ -146,7 +156,7 @@ int CheckFileLimits(const BlockFile* file, u32 installDirLength, u32* pathLength
 int CheckShortcutLimits(const BlockShortcut* shortcut, u32* pathLength);
 int CheckKeyLimits(const BlockKey* key);
 
-// Every entry of finished data, first failure first. *list and *index name
+// Every entry of finished data, first failure first (a hidden slot is none). *list and *index name
 // the entry (list 0: the texts or the data as a whole; for texts *index is
 // the text's index).
 int CheckDataLimits(const BlockData* data, u32 installDirLength, int* list, u32* index);

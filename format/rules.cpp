@@ -1,5 +1,8 @@
 #include "format/rules.h"
 
+// From format/block_build.h, whose system types this file does without.
+const char* PackedText(const char* list, unsigned index);
+
 enum { FILE_SHARED_FLAG = 1, FILE_FONT_FLAG = 2 };  // the format's FILE_SHARED, FILE_FONT
 enum { ROOT_HKCR = 0x80000000u, ROOT_HKCU, ROOT_HKLM, ROOT_HKU, ROOT_HKCC = 0x80000005u };
 enum { MAX_PARTS = 32, WORK_SIZE = 1100 };
@@ -70,11 +73,15 @@ static int PartIs(const Parts* parts, unsigned i, const char* word) {
 }
 #endif
 
+static int IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A ".." part anywhere, between backslashes or the slashes Windows takes for
+// them.
 static int HasDotDotPart(const char* s) {
-  Parts parts;
-  Split(s, Length(s), &parts);
-  for (unsigned i = 0; i < parts.count; i++)
-    if (parts.n[i] == 2 && parts.p[i][0] == '.' && parts.p[i][1] == '.') return 1;
+  for (const char* p = s; *p; p++)
+    if (p[0] == '.' && p[1] == '.' && (p == s || IsPathSeparator(p[-1])) &&
+        (!p[2] || IsPathSeparator(p[2])))
+      return 1;
   return 0;
 }
 
@@ -105,21 +112,22 @@ static int IsInstallRelative(const char* s) { return s[0] == '.' && (s[1] == 0 |
 // ---------------------------------------------------------------------------
 // Folders the system owns
 
-static const char* const kFolderNames[FOLDER_COUNT] = {
-    "",
-    "the installation folder",
-    "the Windows folder",
-    "the system folder",
-    "the Fonts folder",
-    "the Desktop folder",
-    "the all-users Desktop folder",
-    "the Programs folder",
-    "the all-users Programs folder",
-    "the Start menu folder",
-    "the all-users Start menu folder",
-    "the Program Files folder",
-    "the Common Files folder",
-};
+// By FOLDER_ id from FOLDER_APP on (FolderName).
+static const char kFolderNames[] =
+    "the installation folder\0"
+    "the Windows folder\0"
+    "the system folder\0"
+    "the Fonts folder\0"
+    "the Desktop folder\0"
+    "the all-users Desktop folder\0"
+    "the Programs folder\0"
+    "the all-users Programs folder\0"
+    "the Start menu folder\0"
+    "the all-users Start menu folder\0"
+    "the Program Files folder\0"
+    "the Common Files folder\0";
+
+static const char* FolderName(int id) { return PackedText(kFolderNames, (unsigned)(id - FOLDER_APP)); }
 
 #ifndef SWEEPKIT_RULES_COMPACT
 // Folders the stub's directory sweep never removes.
@@ -330,13 +338,13 @@ static const char* SystemFolderName(const Folder* folder, const RuleFolders* kno
   if (folder->base == FOLDER_APP || folder->base == FOLDER_NAMED) return 0;
   if (folder->base != FOLDER_NONE && folder->length == 0) {
     *id = folder->base;
-    return kFolderNames[folder->base];
+    return FolderName(folder->base);
   }
   if (folder->base == FOLDER_NONE && known) {
     for (int f = FOLDER_WIN; f < FOLDER_COUNT; f++)
       if (known->path[f] && SameAsKnown(folder, known->path[f])) {
         *id = f;
-        return kFolderNames[f];
+        return FolderName(f);
       }
   }
   const char* kept = KeptFolderName(folder, known);
@@ -351,7 +359,7 @@ static const char* SystemFolderName(const Folder* folder, const RuleFolders* kno
     for (int w = 0; w < ways; w++) {
       if (taken[w] > parts.count || !MatchParts(&parts, taken[w], pattern->rest)) continue;
       *id = pattern->folder;
-      return pattern->folder != FOLDER_NONE ? kFolderNames[pattern->folder] : pattern->name;
+      return pattern->folder != FOLDER_NONE ? FolderName(pattern->folder) : pattern->name;
     }
   }
 #endif

@@ -1,10 +1,11 @@
 #include "format/template.h"
 
-const char* const ConstantNames[CONST_BUILTIN_COUNT + 1] = {
-    "",         "app",           "win",       "sys",
-    "fonts",    "desktop",       "commondesktop", "programs",
-    "commonprograms", "startmenu", "commonstartmenu", "pf",
-    "cf"};
+// By id from CONST_APP on.
+static const char BuiltinNames[] =
+    "app\0win\0sys\0fonts\0desktop\0commondesktop\0programs\0commonprograms\0startmenu\0"
+    "commonstartmenu\0pf\0cf\0";
+
+const char* ConstantName(int id) { return PackedText(BuiltinNames, (u32)(id - CONST_APP)); }
 
 namespace {
 
@@ -29,7 +30,7 @@ u32 GetU32At(const u8* p) {
 
 int BuiltinConstantId(const char* name, u32 length) {
   for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id)
-    if (SameBytes(name, length, ConstantNames[id], Length(ConstantNames[id]))) return id;
+    if (SameBytes(name, length, ConstantName(id), Length(ConstantName(id)))) return id;
   return 0;
 }
 
@@ -63,8 +64,8 @@ int NextTemplatePiece(const BlockText* text, u32* position, TemplatePiece* piece
   piece->kind = PIECE_CONSTANT;
   piece->constant = id;
   if (id >= 1 && id <= CONST_BUILTIN_COUNT) {
-    piece->text.bytes = ConstantNames[id];
-    piece->text.length = Length(ConstantNames[id]);
+    piece->text.bytes = ConstantName(id);
+    piece->text.length = Length(piece->text.bytes);
     *position = pos + 2;
     return 1;
   }
@@ -106,29 +107,29 @@ int FindTemplateBlock(const u8* file, u32 size, u32* blockOffset, u32* blockSize
 }
 
 const char* ReadReason(int status) {
-  switch (status) {
-    case READ_OK: return "read";
-    case READ_NO_TRAILER: return "not a template (no SKTEMPL1 trailer)";
-    case READ_BAD_OFFSET: return "the trailer points outside the file";
-    case READ_CUT_SHORT: return "a chunk runs past the end of the template block";
-    case READ_NOT_TEMPLATE: return "the first chunk is not the template header";
-    case READ_BAD_VERSION: return "a template version this program does not know";
-    case READ_BAD_OPTIONS: return "unknown template options";
-    case READ_HIGH_TAG_BITS: return "a chunk tag's high 16 bits are not 0";
-    case READ_UNKNOWN_TAG: return "a chunk of unknown kind";
-    case READ_DUPLICATE: return "a chunk that may occur once occurs twice";
-    case READ_MISSING: return "the texts, files, shortcuts or key list chunk is missing";
-    case READ_PAYLOAD: return "a payload does not match its length";
-    case READ_GROUPS: return "the texts chunk does not hold exactly one group";
-    case READ_FLAGS: return "a file record has flag bits 3 to 7 set";
-    case READ_BAD_TOKEN: return "a string holds a malformed constant";
-    case READ_KEY_CHUNKS: return "key chunks do not match the template's key layout";
-    case READ_BAD_FORCED: return "a forced entry names no entry";
-    case READ_NO_END: return "no TAG_END chunk";
-    case READ_AFTER_END: return "bytes follow TAG_END";
-    case READ_NO_ROOM: return "more records than the reader was given room for";
-    default: return "damaged";
-  }
+  return PackedText(
+      "read\0"  // READ_OK
+      "not a template (no SKTEMPL1 trailer)\0"  // READ_NO_TRAILER
+      "the trailer points outside the file\0"  // READ_BAD_OFFSET
+      "a chunk runs past the end of the template block\0"  // READ_CUT_SHORT
+      "the first chunk is not the template header\0"  // READ_NOT_TEMPLATE
+      "a template version this program does not know\0"  // READ_BAD_VERSION
+      "unknown template options\0"  // READ_BAD_OPTIONS
+      "a chunk tag's high 16 bits are not 0\0"  // READ_HIGH_TAG_BITS
+      "a chunk of unknown kind\0"  // READ_UNKNOWN_TAG
+      "a chunk that may occur once occurs twice\0"  // READ_DUPLICATE
+      "the texts, files, shortcuts or key list chunk is missing\0"  // READ_MISSING
+      "a payload does not match its length\0"  // READ_PAYLOAD
+      "the texts chunk does not hold exactly one group\0"  // READ_GROUPS
+      "a file record has flag bits 3 to 7 set\0"  // READ_FLAGS
+      "a string holds a malformed constant\0"  // READ_BAD_TOKEN
+      "key chunks do not match the template's key layout\0"  // READ_KEY_CHUNKS
+      "a forced entry names no entry\0"  // READ_BAD_FORCED
+      "no TAG_END chunk\0"  // READ_NO_END
+      "bytes follow TAG_END\0"  // READ_AFTER_END
+      "more records than the reader was given room for\0"  // READ_NO_ROOM
+      "damaged\0",  // any other
+      (u32)status);
 }
 
 namespace {
@@ -185,15 +186,16 @@ struct Reader {
   int status;
 };
 
-// Stores a record when the caller gave an array; reports when it is full.
-template <typename T>
-int Store(Reader* r, T* array, u32 room, u32* count, const T& record) {
+// Stores a record of `size` bytes when the caller gave an array; reports
+// when it is full. One function for every list keeps the reader small.
+int Store(Reader* r, void* array, u32 room, u32* count, const void* record, u32 size) {
   if (array) {
     if (*count >= room) {
       r->status = READ_NO_ROOM;
       return 0;
     }
-    array[*count] = record;
+    u8* to = (u8*)array + *count * size;
+    for (u32 i = 0; i < size; ++i) to[i] = ((const u8*)record)[i];
   }
   ++*count;
   return 1;
@@ -204,7 +206,7 @@ int ReadKey(Reader* r, Cursor* c, int* badToken) {
   key.root = TakeU32(c);
   if (!TakeTemplateString(c, &key.path, badToken)) return 0;
   BlockData* d = &r->out->data;
-  return Store(r, d->keys, r->room.keys, &d->keyCount, key);
+  return Store(r, d->keys, r->room.keys, &d->keyCount, &key, sizeof key);
 }
 
 // Reads the records of one list chunk; 0 with r->status set on failure.
@@ -220,7 +222,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
     for (u32 i = 0; i < count && !c->overrun; ++i) {
       BlockText text;
       if (!TakeTemplateString(c, &text, &badToken)) break;
-      if (!Store(r, d->strings, r->room.strings, &d->stringCount, text)) return 0;
+      if (!Store(r, d->strings, r->room.strings, &d->stringCount, &text, sizeof text)) return 0;
     }
   } else if (kind == TAG_FILES) {
     u32 count = TakeU32(c);
@@ -234,7 +236,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
         r->status = READ_FLAGS;
         return 0;
       }
-      if (!Store(r, d->files, r->room.files, &d->fileCount, f)) return 0;
+      if (!Store(r, d->files, r->room.files, &d->fileCount, &f, sizeof f)) return 0;
     }
   } else if (kind == TAG_SHORTCUTS) {
     u32 count = TakeU32(c);
@@ -242,7 +244,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
       BlockShortcut s;
       if (!TakeTemplateString(c, &s.dir, &badToken) || !TakeTemplateString(c, &s.name, &badToken))
         break;
-      if (!Store(r, d->shortcuts, r->room.shortcuts, &d->shortcutCount, s)) return 0;
+      if (!Store(r, d->shortcuts, r->room.shortcuts, &d->shortcutCount, &s, sizeof s)) return 0;
     }
   } else if (kind == TAG_KEYS) {
     u32 count = TakeU32(c);
@@ -265,7 +267,7 @@ int ReadListChunk(Reader* r, u16 kind, Cursor* c) {
         r->status = READ_BAD_FORCED;
         return 0;
       }
-      if (!Store(r, r->out->forced, r->room.forced, &r->out->forcedCount, f)) return 0;
+      if (!Store(r, r->out->forced, r->room.forced, &r->out->forcedCount, &f, sizeof f)) return 0;
     }
   }
   if (r->status != READ_OK) return 0;
@@ -399,32 +401,100 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
 }
 
 // ---------------------------------------------------------------------------
+// Folders
+
+int IsLeadByte(u32 codepage, u8 c) {
+  if (codepage == 932) return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+  if (codepage == 936 || codepage == 949 || codepage == 950) return c >= 0x81 && c <= 0xFE;
+  if (codepage == 1361) return (c >= 0x84 && c <= 0xD3) || (c >= 0xD8 && c <= 0xDE) || (c >= 0xE0 && c <= 0xF9);
+  return 0;
+}
+
+namespace {
+
+// Windows takes '/' for '\' in a path.
+int IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The end of the part that starts at i: up to the next separator, a
+// constant's token or a two-byte character taken whole.
+u32 PartEnd(const char* s, u32 i, u32 n, u32 codepage) {
+  while (i < n && !IsSeparator(s[i])) {
+    u32 unit = 1;
+    if (s[i] == 0) unit = i + 2 < n && (u8)s[i + 1] == CONST_NAMED ? 3 + (u8)s[i + 2] : 2;
+    else if (IsLeadByte(codepage, (u8)s[i])) unit = 2;
+    i = unit < n - i ? i + unit : n;
+  }
+  return i;
+}
+
+}  // namespace
+
+int CanonicalDir(char* s, u32* length, u32 codepage) {
+  u32 n = *length;
+  u32 kept = 0;  // bytes kept as written: "X:\", ".", \\server\share
+  if (n == 0) return 1;
+  if (s[0] == '.' && (n == 1 || IsSeparator(s[1]))) {
+    kept = 1;
+  } else if (n >= 3 && s[1] == ':' && IsSeparator(s[2]) && (s[0] | 0x20) >= 'a' && (s[0] | 0x20) <= 'z') {
+    kept = 3;
+  } else if (n >= 3 && IsSeparator(s[0]) && IsSeparator(s[1]) && !IsSeparator(s[2])) {
+    u32 server = PartEnd(s, 2, n, codepage);
+    if (server + 1 >= n || IsSeparator(s[server + 1])) return 1;  // no share
+    kept = PartEnd(s, server + 1, n, codepage);
+    s[0] = s[1] = s[server] = '\\';
+  } else if (s[0] != 0) {
+    return 1;  // no form the rules accept: theirs to refuse
+  }  // else a template string that starts with a constant, whose value gives the form
+  // The parts: first only looked at, for a "..", then written.
+  if (kept == 3) s[2] = '\\';
+  for (int write = 0; write < 2; ++write) {
+    u32 w = kept;
+    for (u32 r = kept; r < n;) {
+      while (r < n && IsSeparator(s[r])) ++r;
+      u32 end = PartEnd(s, r, n, codepage);
+      if (end - r == 2 && s[r] == '.' && s[r + 1] == '.') return 0;
+      if (write && end > r && !(end - r == 1 && s[r] == '.')) {
+        if (w && !(kept == 3 && w == 3)) s[w++] = '\\';  // "X:\" has its own
+        while (r < end) s[w++] = s[r++];
+      }
+      r = end;
+    }
+    *length = w;
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
 // Resolving
 
 int TextRole(u32 index) { return index >= STR_OUT_OF_MEMORY ? ROLE_FORMATTED_TEXT : ROLE_TEXT; }
 
 const char* ResolveReason(int status) {
-  switch (status) {
-    case RESOLVE_OK: return "resolved";
-    case RESOLVE_UNKNOWN_CONSTANT: return "a constant nothing gives a value for";
-    case RESOLVE_CONVERSION: return "text the target code page cannot hold";
-    case RESOLVE_NO_ROOM: return "the resolved text is too long";
-    case RESOLVE_BAD_TOKEN: return "a malformed constant";
-    default: return "cannot be resolved";
-  }
+  return PackedText(
+      "resolved\0"  // RESOLVE_OK
+      "a constant nothing gives a value for\0"  // RESOLVE_UNKNOWN_CONSTANT
+      "text the target code page cannot hold\0"  // RESOLVE_CONVERSION
+      "the resolved text is too long\0"  // RESOLVE_NO_ROOM
+      "a malformed constant\0"  // RESOLVE_BAD_TOKEN
+      "cannot be resolved\0",  // any other
+      (u32)status);
 }
 
 namespace {
+
+// "%s" anywhere, as the uninstaller looks for it before formatting a text.
+int HoldsSlotBytes(const char* bytes, u32 length) {
+  for (u32 i = 0; i + 1 < length; ++i)
+    if (bytes[i] == '%' && bytes[i + 1] == 's') return 1;
+  return 0;
+}
 
 // Whether the literal bytes hold "%s" (the value bytes do not count).
 int LiteralHoldsSlot(const BlockText* text) {
   u32 at = 0;
   TemplatePiece piece;
-  while (NextTemplatePiece(text, &at, &piece) == 1) {
-    if (piece.kind != PIECE_LITERAL) continue;
-    for (u32 i = 0; i + 1 < piece.text.length; ++i)
-      if (piece.text.bytes[i] == '%' && piece.text.bytes[i + 1] == 's') return 1;
-  }
+  while (NextTemplatePiece(text, &at, &piece) == 1)
+    if (piece.kind == PIECE_LITERAL && HoldsSlotBytes(piece.text.bytes, piece.text.length)) return 1;
   return 0;
 }
 
@@ -517,6 +587,22 @@ int ResolveTemplateString(const BlockText* text, int role, const ConstantTable* 
   if (r < 0) {
     problem->status = RESOLVE_BAD_TOKEN;
     return RESOLVE_BAD_TOKEN;
+  }
+  // A value that brings %s into a text whose own words hold none makes the
+  // uninstaller format it all the same: each % is then written %%, so that
+  // the text shows as it stands.
+  if (role == ROLE_FORMATTED_TEXT && !doublePercent && HoldsSlotBytes(out, o.length)) {
+    u32 n = o.length;
+    for (u32 i = 0; i < n; ++i)
+      if (out[i] == '%') ++o.length;
+    if (o.length > capacity) {
+      problem->status = RESOLVE_NO_ROOM;
+      return RESOLVE_NO_ROOM;
+    }
+    for (u32 to = o.length; n > 0;) {
+      out[--to] = out[--n];
+      if (out[n] == '%') out[--to] = '%';
+    }
   }
   *length = o.length;
   return RESOLVE_OK;

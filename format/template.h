@@ -29,8 +29,8 @@ enum {
   CONST_MAX_NAME = 255
 };
 
-// "app", "win", ... by id; entry 0 is "".
-extern const char* const ConstantNames[CONST_BUILTIN_COUNT + 1];
+// The name of a built-in constant by id: "app", "win", ...
+const char* ConstantName(int id);
 
 // The id of a built-in constant name, or 0.
 int BuiltinConstantId(const char* name, u32 length);
@@ -117,6 +117,27 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
                       ReadProblem* problem);
 
 // ---------------------------------------------------------------------------
+// Folders
+
+// Whether c starts a two-byte character in a double-byte code page of
+// Windows (932, 936, 949, 950, 1361); its second byte may be a backslash.
+int IsLeadByte(u32 codepage, u8 c);
+
+// One spelling per folder: the stub compares paths byte for byte, so a dir
+// that names a folder the sweep spares in another spelling would escape that
+// protection. Rewrites dir[0..*length) in place, in code page `codepage`:
+// one backslash between parts (for any run of backslashes and the slashes
+// Windows takes for them), no '.' part except the leading one of a relative
+// dir (".", ".\sub"), no final backslash except after a drive ("C:\"). The
+// server and share of \\server\share stay as written. A template string's
+// constants count as part of a name; one at the start stands for whatever
+// form its value has. A dir of no form the rules accept is left alone, for
+// them to refuse. Returns 0, leaving its parts as they were, when it holds a
+// ".." part, which canonical spelling cannot resolve without changing what
+// it names; the rules refuse it.
+int CanonicalDir(char* dir, u32* length, u32 codepage);
+
+// ---------------------------------------------------------------------------
 // Resolving
 
 // Where a template string is used; decides the {app} and % rules.
@@ -124,7 +145,7 @@ enum {
   ROLE_FILE_DIR = 1,   // {app} as the whole dir or before '\' becomes '.'
   ROLE_PATH,           // file names, shortcut dirs and names, key paths
   ROLE_TEXT,           // texts 0 to 6: shown as stored
-  ROLE_FORMATTED_TEXT  // texts 7 to 10: formatted when they hold %s
+  ROLE_FORMATTED_TEXT  // texts 7 to 10: formatted when they hold %s anywhere
 };
 
 // The role of a text of the string table by its index.
@@ -164,15 +185,16 @@ const char* ResolveReason(int status);
 struct ResolveProblem {
   int status;
   u8 constant;      // CONST_ id or CONST_NAMED
-  BlockText name;   // the constant's name (built-in ones from ConstantNames)
+  BlockText name;   // the constant's name (built-in ones from ConstantName)
 };
 
 // Resolves one template string into out (capacity bytes, no terminator
 // added); *length gets the finished length. Rules: in a ROLE_FILE_DIR that
 // is exactly {app} or begins {app}\ the constant becomes '.'; a value that is
-// a drive root ("C:\") followed by '\' loses its own backslash; in a
-// ROLE_FORMATTED_TEXT whose literal bytes hold %s every '%' of a value is
-// doubled.
+// a drive root ("C:\") followed by '\' loses its own backslash. A
+// ROLE_FORMATTED_TEXT is written to show as resolved once the stub formats
+// it, which it does when it holds %s anywhere: then every '%' of a value is
+// doubled, and every '%' of the literal bytes too when those hold no %s.
 int ResolveTemplateString(const BlockText* text, int role, const ConstantTable* table,
                           LiteralConverter convert, void* context, char* out, u32 capacity,
                           u32* length, ResolveProblem* problem);

@@ -63,7 +63,11 @@ bool Convert(const char* to, const char* from, const std::string& in, size_t uni
   return ok;
 }
 
-std::string IconvName(UINT codepage) { return "CP" + std::to_string(codepage); }
+std::string IconvName(UINT codepage) {
+  if (codepage == CP_UTF8) return "UTF-8";
+  if (codepage == CP_UTF7) return "UTF-7";
+  return "CP" + std::to_string(codepage);
+}
 
 }  // namespace
 
@@ -146,11 +150,15 @@ int WideCharToMultiByte(UINT codepage, DWORD flags, LPCWSTR source, int sourceLe
                         LPBOOL usedDefaultChar) {
   if (Enter("WideCharToMultiByte", Join(Dec(codepage), Hex(flags), Dec(sourceLength), Dec(destinationLength))))
     return 0;
-  if (usedDefaultChar) *usedDefaultChar = FALSE;
-  if (!source || destinationLength < 0) {
+  UINT actual = ActualCodepage(codepage);
+  // UTF-7 and UTF-8 hold every character: Windows refuses a default
+  // character for them, and a flag asking whether one was used.
+  bool utf = actual == CP_UTF7 || actual == CP_UTF8;
+  if (!source || destinationLength < 0 || (utf && (defaultChar || usedDefaultChar))) {
     SetError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  if (usedDefaultChar) *usedDefaultChar = FALSE;
   size_t units = 0;
   if (sourceLength < 0) {
     while (source[units]) units++;
@@ -161,7 +169,7 @@ int WideCharToMultiByte(UINT codepage, DWORD flags, LPCWSTR source, int sourceLe
   std::string in(reinterpret_cast<const char*>(source), units * 2);
   std::string bytes;
   bool replaced = false;
-  if (!Convert(IconvName(ActualCodepage(codepage)).c_str(), "UTF-16LE", in, 2,
+  if (!Convert(IconvName(actual).c_str(), "UTF-16LE", in, 2,
                defaultChar ? std::string(defaultChar, 1) : std::string("?"), false, &bytes, &replaced)) {
     SetError(ERROR_INVALID_PARAMETER);
     return 0;

@@ -139,6 +139,8 @@ typedef uintptr_t DWORD_PTR_T;
 
 // Code pages.
 #define CP_ACP 0
+#define CP_UTF7 65000
+#define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x8
 
 // Processes.

@@ -142,13 +142,16 @@ TEST_F(Cli, UnwritableOutputIsRefused) {
   EXPECT_EQ(r.err.rfind("sweepkit: cannot create a file beside ", 0), 0u) << r.err;
 }
 
-TEST_F(Cli, UsageErrorsExitWithTwo) {
+TEST_F(Cli, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
   for (const std::string& args : {std::string(""), std::string("pack --stub x --manifest y"),
                                   std::string("frobnicate"), std::string("inspect a b")}) {
     CliRun r = Sweepkit(args);
     EXPECT_EQ(r.code, 2) << "'" << args << "': " << r.err;
   }
   EXPECT_EQ(Sweepkit("pack --help").code, 0);
+  CliRun version = Sweepkit("--version");
+  EXPECT_EQ(version.code, 0) << version.err;
+  EXPECT_EQ(version.out, "sweepkit " SWEEPKIT_VERSION "\n");
 }
 
 TEST_F(Cli, InspectReportsMissingAndDamagedData) {

@@ -141,6 +141,68 @@ TEST(Finisher, AllUsersFoldersFallBackToThePerUserOnes) {
   }
 }
 
+// Texts and paths are written in the machine's ANSI code page, whatever the
+// template's; the UTF-8 one included.
+TEST(Finisher, WritesInTheMachinesCodePage) {
+  std::string json = ExampleJson();
+  json.replace(json.find("guide.txt"), 9, "gu\xC3\xAF" "de.txt");
+  const std::string templ = TemplateBytes(json);
+  struct Case {
+    UINT codepage;
+    const char* name;
+  } cases[] = {{1252, "gu\xEF" "de.txt"}, {CP_UTF8, "gu\xC3\xAF" "de.txt"}, {1254, "gu\xEF" "de.txt"}};
+  for (const Case& c : cases) {
+    Machine(templ);
+    SimSetAnsiCodePage(c.codepage);
+    Outcome r = Finish(kArguments);
+    ASSERT_EQ(0, r.code) << "code page " << c.codepage << ": " << r.err;
+    Loaded l = Load(kOut);
+    ASSERT_EQ(LOAD_OK, l.status) << c.codepage;
+    EXPECT_EQ(std::string(".|") + c.name, l.files[4]) << "code page " << c.codepage;
+    EXPECT_EQ("Uninstall", l.strings[STR_CAPTION]) << "code page " << c.codepage;
+  }
+}
+
+// A value shows in a text the uninstaller formats exactly as it stands,
+// whatever percent signs it holds, and the text's own %s is where the path
+// goes: the uninstaller's own loader and formatter read what was written.
+TEST(Finisher, ValuesShowInFormattedTextsAsTheyStand) {
+  const std::string path = "C:\\PROGRA~1\\VANTOR\\GLIDE.DLL";
+  struct Case {
+    const char* text;   // invalid_info
+    const char* group;
+    const char* shown;  // %p: the path
+  } cases[] = {
+      {"Cannot uninstall {group}.", "Gliders 50%sale", "Cannot uninstall Gliders 50%sale."},
+      {"Cannot uninstall {group}.", "100% Gliders 50%sale", "Cannot uninstall 100% Gliders 50%sale."},
+      {"Cannot uninstall {group}.", "100% Gliders", "Cannot uninstall 100% Gliders."},
+      {"Cannot uninstall {group}s at 100%.", "Gliders 50%", "Cannot uninstall Gliders 50%s at 100%."},
+      {"{group}: %s is damaged.", "100% Gliders 50%sale", "100% Gliders 50%sale: %p is damaged."},
+      {"%s: {group}", "50%s at 100%%", "%p: 50%s at 100%%"},
+      {"100%% of {group}: %s", "%d", "100% of %d: %p"},
+  };
+  std::string json = ExampleJson();
+  const std::string from = "\"invalid_info\": \"Invalid uninstall info. This program cannot uninstall Vantor Gliders 1.0.\"";
+  ASSERT_NE(std::string::npos, json.find(from));
+  for (const Case& c : cases) {
+    std::string changed = json;
+    changed.replace(changed.find(from), from.size(), std::string("\"invalid_info\": \"") + c.text + "\"");
+    Machine(TemplateBytes(changed));
+    Outcome r = Finish(std::string(kTemplatePath) + " \"" + kOut + "\" --set \"group=" + c.group + "\"");
+    std::string what = std::string(c.text) + " with " + c.group;
+    ASSERT_EQ(0, r.code) << what << ": " << r.err;
+    std::string bytes = SimFileBytes(kOut);
+    uint32_t offset = GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + sweepkit_test::kLocatorAt + 6);
+    ASSERT_EQ(LOAD_OK, ReadUninstallInfoFile(kOut, offset)) << what;
+    char message[MESSAGE_BUFFER_SIZE];
+    FormatMessageText(message, STR_INVALID_INFO, path.c_str());
+    ReleaseUninstallInfo();
+    std::string shown = c.shown;
+    if (shown.find("%p") != std::string::npos) shown.replace(shown.find("%p"), 2, path);
+    EXPECT_EQ(shown, message) << what;
+  }
+}
+
 // Everything the finisher refuses leaves the output folder as it was and
 // says on standard error what is wrong.
 TEST(Finisher, RefusalsWriteNothing) {
@@ -161,6 +223,10 @@ TEST(Finisher, RefusalsWriteNothing) {
   };
   const std::string out = std::string(" \"") + kOut + "\"";
   const std::string longName(250, 'n');
+  // Constants that fill the 65,535 bytes a string holds, then a literal to
+  // convert into no room at all.
+  const std::string fill = kArguments + " --set big=" + std::string(65535, 'b');
+  const std::string caption = "\"caption\": \"Uninstall\"";
   const Case cases[] = {
       {"no arguments", TemplateBytes(example), "", 1252, 2, "APP.skt and OUT.exe are needed"},
       {"unknown option", TemplateBytes(example), kArguments + " --quiet", 1252, 2, "unknown option: --quiet"},
@@ -173,6 +239,13 @@ TEST(Finisher, RefusalsWriteNothing) {
        kArguments, 1252, 1, "files[4]"},
       {"a letter the machine cannot hold", TemplateBytes(with("guide.txt", "gu\xC3\xAF" "de.txt")), kArguments,
        1251, 1, "files[4]"},
+      {"a literal after 65,535 bytes of values, converted", TemplateBytes(with(caption, "\"caption\": \"{big}xyz\"")),
+       fill, 1251, 1, "strings.caption: a string is over 65535 bytes"},
+      {"one literal byte after 65,535 bytes of values, converted",
+       TemplateBytes(with(caption, "\"caption\": \"{big}x\"")), fill, 1251, 1,
+       "strings.caption: a string is over 65535 bytes"},
+      {"a literal after 65,535 bytes of values", TemplateBytes(with(caption, "\"caption\": \"{big}xyz\"")),
+       fill, 1252, 1, "strings.caption: a string is over 65535 bytes"},
       {"a merge of no uninstaller", TemplateBytes(example), kArguments + " --merge C:\\setup\\app.skt", 1252, 1,
        "app.skt"},
   };
@@ -204,12 +277,14 @@ TEST(Finisher, SignatureInATextIsNotTheLocator) {
 }
 
 // An upgrade keeps what only the earlier version installed, once; its
-// `.` entries, written elsewhere, become absolute.
+// `.` entries, written elsewhere, become absolute, and its folders take the
+// one spelling of the new ones.
 TEST(Finisher, MergeKeepsWhatOnlyTheOldVersionListed) {
   Machine(TemplateBytes(ExampleJson()));
   UninstallData old;
   old.strings.assign(STR_COUNT, "old");
-  old.files = {{".", "vantor.dll", 0}, {".", "old-only.hlp", 0}, {"C:\\WINDOWS\\SYSTEM", "vgrt.dll", FILE_SHARED}};
+  old.files = {{".", "vantor.dll", 0}, {".", "old-only.hlp", 0}, {"C:\\WINDOWS\\\\SYSTEM\\", "vgrt.dll", FILE_SHARED}};
+  old.shortcuts = {{"C:\\WINDOWS\\Start Menu\\Programs\\\\Vantor Gliders\\", "Vantor Gliders.lnk"}};
   old.keys = {{0x80000002u, "Software\\Vantor\\Gliders"}};
   Bytes image = PackStub(MinimalPe(), BuildBlock(old));
   SimAddFile("C:\\Vantor\\uninstall.exe", std::string(image.begin(), image.end()));
@@ -227,18 +302,16 @@ TEST(Finisher, MergeKeepsWhatOnlyTheOldVersionListed) {
   EXPECT_EQ(1, count(l.files, "C:\\Vantor|old-only.hlp"));
   EXPECT_EQ(1, count(l.files, "C:\\WINDOWS\\SYSTEM|vgrt.dll"));
   EXPECT_EQ(1, count(l.keys, "Software\\Vantor\\Gliders"));
+  EXPECT_EQ(3u, l.shortcuts.size()) << "a shortcut both list, its folder spelled two ways, is kept once";
   EXPECT_EQ("Uninstall", l.strings[STR_CAPTION]) << "the new version's texts";
 }
 
-// Every call the finisher makes, failed in turn, and every allocation: it
-// either writes the very uninstaller of a clean run, or refuses with exit 1
-// and leaves the earlier one and everything else as they were. Nothing is
-// left open or allocated either way.
-// Every call the finisher makes, failed in turn, and every allocation, on
-// NT (one MoveFileExA) and on Windows 95 (three renames): it either writes
-// the very uninstaller of a clean run, or refuses with exit 1 and leaves the
-// earlier one and everything else as they were. Nothing is left open or
-// allocated either way.
+// Every call the finisher makes, failed in turn (once, and from that call
+// on), and every allocation, on NT (one MoveFileExA) and on Windows 95 (three
+// renames): it either writes the very uninstaller of a clean run, or refuses
+// with exit 1 and leaves the earlier one and everything else as they were,
+// or (exit 3) says where the earlier one is when it was moved aside and
+// could not be put back. Nothing is left open or allocated either way.
 TEST(Finisher, EveryFailureLeavesTheEarlierUninstallerIntact) {
   const std::string templ = TemplateBytes(ExampleJson());
   for (DWORD platform : {DWORD(VER_PLATFORM_WIN32_NT), DWORD(VER_PLATFORM_WIN32_WINDOWS)}) {
@@ -255,21 +328,36 @@ TEST(Finisher, EveryFailureLeavesTheEarlierUninstallerIntact) {
     const int allocations = SimAllocationCount();
     prepare();
     const std::set<std::string> before = Tree("C:");
+    int movedAside = 0;
 
     auto check = [&](const std::string& fault) {
       std::string what = (platform == VER_PLATFORM_WIN32_NT ? "NT, " : "95, ") + fault;
       Outcome r = Finish(kArguments);
       std::set<std::string> after = Tree("C:");
-      if (r.code == 0) {
+      const std::string aside = "; the file that was there is now C:\\Program Files\\Vantor\\sko";
+      size_t at = r.err.find(aside);
+      if (r.code == 3) {
+        movedAside++;
+        ASSERT_NE(std::string::npos, at) << what << " said: " << r.err;
+        std::string asidePath = r.err.substr(at + aside.find("C:"));
+        asidePath = asidePath.substr(0, asidePath.find_first_of("\r\n"));
+        EXPECT_EQ(kOldBytes, SimFileBytes(asidePath)) << what << ": " << asidePath;
+        EXPECT_FALSE(SimExists(kOut)) << what;
+        std::set<std::string> moved = before;
+        moved.erase(std::string(kOut) + "=" + kOldBytes);
+        moved.insert(asidePath + "=" + kOldBytes);
+        EXPECT_TRUE(after == moved) << what << ": more changed than the earlier file's name";
+      } else if (r.code == 0) {
         EXPECT_EQ(written, SimFileBytes(kOut)) << what << " reported success";
         // The earlier uninstaller that could not be deleted once the new
         // one is in place stays, named in a warning.
         EXPECT_TRUE(after == clean || r.err.find("warning: left C:\\Program Files\\Vantor\\sko") != std::string::npos)
             << what << ": success left other changes; said: " << r.err;
       } else {
-        EXPECT_EQ(1, r.code) << what;
-        EXPECT_NE("", r.err) << what << ": a refusal says why";
-        EXPECT_TRUE(after == before) << what << ": a refusal changed the machine";
+        EXPECT_EQ(1, r.code) << what << " said: " << r.err;
+        // (unless every write fails, those to the console too)
+        if (fault != "WriteFile from #1") EXPECT_NE("", r.err) << what << ": a refusal says why";
+        EXPECT_TRUE(after == before) << what << ": a refusal changed the machine; said: " << r.err;
       }
       EXPECT_EQ(0, SimOpenHandleCount()) << what;
       EXPECT_EQ(0, SimLiveBlocks()) << what;
@@ -281,10 +369,13 @@ TEST(Finisher, EveryFailureLeavesTheEarlierUninstallerIntact) {
       // The simulation keeps a handle whose close failed open; Windows
       // does not, so a failed close is no fault to sweep.
       if (name == "CloseHandle") continue;
-      prepare();
       DWORD error = name == "WriteFile" ? 112 : name == "CreateFileA" ? 32 : 5;
+      prepare();
       SimFailCall(name.c_str(), nth, error);
       check(name + " #" + std::to_string(nth));
+      prepare();
+      SimFailCallsFrom(name.c_str(), nth, error);
+      check(name + " from #" + std::to_string(nth));
     }
     for (int n = 1; n <= allocations; n++) {
       prepare();
@@ -292,6 +383,8 @@ TEST(Finisher, EveryFailureLeavesTheEarlierUninstallerIntact) {
       check("allocation #" + std::to_string(n));
     }
     EXPECT_GT(seen["MoveFileA"] + seen["MoveFileExA"], 0) << "the clean run put the file in place";
+    // Windows 95: the new file is not let in and the old one not back.
+    EXPECT_EQ(platform == VER_PLATFORM_WIN32_NT ? 0 : 1, movedAside) << "runs that left OUT aside";
   }
 }
 

@@ -13,6 +13,8 @@
 #include "platform/host/sim.h"
 #include "tests/cli/test_support.h"
 #include "finisher/finish.h"
+#include "cli/block_reader.h"
+#include "cli/codepage.h"
 #include "cli/manifest.h"
 #include "format/rules.h"
 #include "cli/writer.h"
@@ -47,6 +49,8 @@ const char kSystemDir[] = "is a directory entry for a folder the system owns";
 
 std::vector<RuleCase> Cases() {
   json app = F(".", "app.exe");
+  std::string deep = ".\\";  // then 32 parts: more than the rules once split a path into
+  for (int i = 0; i < 32; i++) deep += "a\\";
   return {
       {"relative dir", Structural, "files", "dir", kNeither,
        {{"files", {F("data", "x.dat")}}}, {{"files", {F(".\\data", "x.dat")}}}},
@@ -65,6 +69,10 @@ std::vector<RuleCase> Cases() {
        {{"files", {F(".", "\\x.dll")}}}, {{"files", {F(".", "sub\\x.dll")}}}},
       {"name climbing out", Structural, "files", "name", "holds a .. part",
        {{"files", {F(".", "..\\x.dll")}}}, {{"files", {F(".", "..x.dll")}}}},
+      {"name climbing out through slashes", Structural, "files", "name", "holds a .. part",
+       {{"files", {F(".", "sub/../../x.dll")}}}, {{"files", {F(".", "sub/x.dll")}}}},
+      {"dir climbing out after 32 parts", Structural, "files", "dir", "holds a .. part",
+       {{"files", {F((deep + "..\\..").c_str(), "x")}}}, {{"files", {F((deep + "b").c_str(), "x")}}}},
       {"environment reference in a dir", Structural, "files", "dir", "holds a %NAME% reference",
        {{"files", {F("C:\\%WINDIR%\\SYSTEM", "a.dll")}}},
        {{"files", {F("C:\\Vantor\\100% sure", "a.dll")}}}},
@@ -99,6 +107,9 @@ std::vector<RuleCase> Cases() {
        {{"files", {F("C:\\", "")}}}, {{"files", {F("C:\\Vantor", ""), F("C:\\Vantor", "x")}}}},
       {"Fonts folder", Safety, "files", "dir", kSystemDir, {{"files", {F("C:\\WINDOWS\\FONTS", "")}}},
        {{"files", {F("C:\\WINDOWS\\Vantor", ""), F("C:\\WINDOWS\\Vantor", "x")}}}},
+      {"Fonts folder spelled with a . part", Safety, "files", "dir", kSystemDir,
+       {{"files", {F("C:\\WINDOWS\\.\\FONTS", "")}}},
+       {{"files", {F("C:\\WINDOWS\\.\\Vantor", ""), F("C:\\WINDOWS\\Vantor", "x")}}}},
       {"Windows TEMP folder", Safety, "files", "dir", kSystemDir,
        {{"files", {F("c:\\windows\\temp\\", "")}}},
        {{"files", {F("C:\\WINDOWS\\TEMP\\Vantor", ""), F("C:\\WINDOWS\\TEMP\\Vantor", "x")}}}},
@@ -163,9 +174,11 @@ sweepkit::Bytes FinishableStub() {
 // The finisher on the simulated machine, finishing into
 // C:\Program Files\Vantor.
 Result FinishTemplate(const sweepkit::Bytes& skt, const std::vector<std::string>& sets,
-                      const std::string& out = "C:\\Program Files\\Vantor\\uninst.exe") {
+                      const std::string& out = "C:\\Program Files\\Vantor\\uninst.exe",
+                      UINT codepage = 1252) {
   Result r;
   SetUpMachine();
+  SimSetAnsiCodePage(codepage);
   SimAddFile("C:\\setup\\app.skt", std::string(skt.begin(), skt.end()));
   std::string line = "sweepkit-finish C:\\setup\\app.skt \"" + out + "\"";
   for (const std::string& set : sets)
@@ -365,6 +378,96 @@ TEST_F(Rules, FinisherJudgesEntriesOnceResolved) {
       bool kept = force && c.forceable;
       EXPECT_EQ(finished.code, kept ? 0 : 1) << finished.err;
       EXPECT_EQ(finished.wrote, kept) << "written despite a refusal, or not despite force";
+    }
+  }
+}
+
+// The first file's or shortcut's dir as a packed or finished file holds it,
+// in UTF-8.
+std::string WrittenDir(const std::string& file, const std::string& list, unsigned codepage) {
+  sweepkit::Bytes bytes(file.begin(), file.end());
+  uint32_t offset = sweepkit::GetU32(&bytes[sweepkit::FindLocator(bytes) + 6]);
+  if (offset == 0 || offset >= bytes.size()) return "(no data)";
+  sweepkit::ParsedBlock block = sweepkit::ParseBlock(&bytes[offset], bytes.size() - offset);
+  const std::string* dir = nullptr;
+  if (list == "files" && !block.data.files.empty()) dir = &block.data.files[0].dir;
+  if (list == "shortcuts" && !block.data.shortcuts.empty()) dir = &block.data.shortcuts[0].dir;
+  return dir ? sweepkit::ToUtf8(*dir, codepage) : "(no entry)";
+}
+
+// One spelling per folder: the stub compares paths byte for byte, so every
+// writer (pack, and pack --template finished on the simulated machine) puts
+// a dir down in the one spelling its folder has, values substituted first;
+// a ".." part, which that spelling cannot resolve, is refused.
+TEST_F(Rules, EveryWriterSpellsAFolderOneWay) {
+  const std::string programs = "C:\\WINDOWS\\Start Menu\\Programs";
+  struct Case {
+    const char* list;
+    const char* dir;
+    std::vector<std::string> sets;  // named values, for pack and the finisher
+    const char* spelled;            // what is written; null: refused as holding a ".."
+    unsigned codepage;
+  };
+  const std::vector<Case> cases = {
+      {"files", "C:\\Vantor\\\\data\\\\", {}, "C:\\Vantor\\data", 1252},
+      {"files", "C:/Vantor//data/", {}, "C:\\Vantor\\data", 1252},
+      {"files", "C:\\Vantor\\.\\data\\.", {}, "C:\\Vantor\\data", 1252},
+      {"files", "C:\\\\", {}, "C:\\", 1252},
+      {"files", "C:\\WINDOWS\\\\Desktop", {}, "C:\\WINDOWS\\Desktop", 1252},  // a folder the sweep spares
+      {"files", "\\\\server\\share\\\\Vantor\\", {}, "\\\\server\\share\\Vantor", 1252},
+      {"files", ".\\\\data\\\\", {}, ".\\data", 1252},
+      {"files", ".\\.\\data", {}, ".\\data", 1252},
+      {"files", ".\\", {}, ".", 1252},
+      {"files", "{app}\\\\data\\", {}, ".\\data", 1252},
+      {"files", "{x}\\data", {"x=C:\\Vantor\\"}, "C:\\Vantor\\data", 1252},
+      {"files", "C:\\\xE8\xA1\xA8\\\\data", {}, "C:\\\xE8\xA1\xA8\\data", 932},  // 表: 0x95 0x5C
+      {"files", "C:\\Vantor\\\xE8\xA1\xA8", {}, "C:\\Vantor\\\xE8\xA1\xA8", 932},
+      {"shortcuts", "{programs}\\{group}\\", {"group=Vantor"}, "C:\\WINDOWS\\Start Menu\\Programs\\Vantor", 1252},
+      {"shortcuts", "{programs}\\\\{group}", {"group=Vantor\\\\Gliders\\"},
+       "C:\\WINDOWS\\Start Menu\\Programs\\Vantor\\Gliders", 1252},
+      {"shortcuts", "{programs}\\{group}\\{sub}", {"group=Vantor", "sub="},
+       "C:\\WINDOWS\\Start Menu\\Programs\\Vantor", 1252},
+      {"files", ".\\data\\..\\x", {}, nullptr, 1252},
+      {"files", "C:\\Vantor\\data\\..", {}, nullptr, 1252},
+      {"files", "C:\\Vantor/../WINDOWS", {}, nullptr, 1252},
+      {"files", "{x}", {"x=C:\\Vantor\\..\\WINDOWS"}, nullptr, 1252},
+      {"shortcuts", "{programs}\\{group}", {"group=..\\Vantor"}, nullptr, 1252},
+  };
+  for (const Case& c : cases) {
+    std::string list = c.list;
+    SCOPED_TRACE(list + " dir " + c.dir + (c.sets.empty() ? "" : " with " + c.sets[0]));
+    json manifest = Manifest({{list, {F(c.dir, list == "files" ? "a.txt" : "V.lnk")}}});
+    manifest["codepage"] = c.codepage;
+    std::string refusal = list + "[0].dir: holds a .. part";
+
+    std::string sets = " --set 'programs=" + programs + "'";
+    for (const std::string& set : c.sets) sets += " --set '" + set + "'";
+    Result packed = RunPack(manifest, false, sets.c_str());
+    if (c.spelled) {
+      EXPECT_EQ(packed.code, 0) << "pack: " << packed.err;
+      EXPECT_EQ(WrittenDir(ReadFile(dir_ + "/out.exe"), list, c.codepage), c.spelled) << "pack";
+    } else {
+      EXPECT_EQ(packed.code, 1) << "pack";
+      EXPECT_FALSE(packed.wrote) << "pack";
+      EXPECT_NE(packed.err.find("sweepkit: " + refusal), std::string::npos) << "pack: " << packed.err;
+    }
+
+    Result templ = RunPack(manifest, false, "--template");
+    if (templ.code != 0) {  // a ".." written in the manifest
+      EXPECT_EQ(c.spelled, nullptr) << "pack --template: " << templ.err;
+      EXPECT_NE(templ.err.find("sweepkit: " + refusal), std::string::npos) << "pack --template: " << templ.err;
+      continue;
+    }
+    std::string skt = ReadFile(dir_ + "/out.exe");
+    const std::string out = "C:\\Program Files\\Vantor\\uninst.exe";
+    Result finished = FinishTemplate(sweepkit::Bytes(skt.begin(), skt.end()), c.sets, out, c.codepage);
+    if (c.spelled) {
+      EXPECT_EQ(finished.code, 0) << "finisher: " << finished.err;
+      EXPECT_EQ(WrittenDir(SimFileBytes(out), list, c.codepage), c.spelled) << "finisher";
+    } else {
+      EXPECT_EQ(finished.code, 1) << "finisher";
+      EXPECT_FALSE(finished.wrote) << "finisher";
+      EXPECT_NE(finished.err.find("sweepkit-finish: " + refusal), std::string::npos) << "finisher: " << finished.err;
     }
   }
 }

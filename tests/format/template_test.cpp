@@ -133,14 +133,14 @@ struct Resolved {
 Resolved Resolve(const std::string& templ, int role, LiteralConverter convert = nullptr,
                  uint32_t capacity = 4096) {
   static const std::string app = "C:\\Program Files\\Vantor", win = "C:\\WINDOWS", sys = "C:\\",
-                           group = "Vantor 100%", root = "D:\\";
+                           group = "Vantor 100%", root = "D:\\", sale = "50%sale";
   ConstantTable table = ConstantTable();
   table.builtin[CONST_APP] = View(app);
   table.builtin[CONST_WIN] = View(win);
   table.builtin[CONST_SYS] = View(sys);
-  NamedValue named[] = {{"group", 5, View(group)}, {"root", 4, View(root)}};
+  NamedValue named[] = {{"group", 5, View(group)}, {"root", 4, View(root)}, {"sale", 4, View(sale)}};
   table.named = named;
-  table.namedCount = 2;
+  table.namedCount = 3;
   std::vector<char> out(capacity + 1, '#');
   uint32_t length = 0;
   ResolveProblem problem;
@@ -176,6 +176,13 @@ TEST(Resolver, FolderRulesPercentsAndMissingConstants) {
       {ROLE_PATH, "{sys}\\\\x", RESOLVE_OK, "C:\\\\x"},  // only the value's backslash goes
       {ROLE_FORMATTED_TEXT, "{group}: %s", RESOLVE_OK, "Vantor 100%%: %s"},
       {ROLE_FORMATTED_TEXT, "{group}", RESOLVE_OK, "Vantor 100%"},  // shown verbatim
+      // A value's %s makes the stub format a text without one: every %
+      // doubled, the text's own ones too, so that it shows as resolved.
+      {ROLE_FORMATTED_TEXT, "{group} {sale}", RESOLVE_OK, "Vantor 100%% 50%%sale"},
+      {ROLE_FORMATTED_TEXT, "100% {sale}", RESOLVE_OK, "100%% 50%%sale"},
+      {ROLE_FORMATTED_TEXT, "{group}s", RESOLVE_OK, "Vantor 100%%s"},  // %s across the joint
+      {ROLE_FORMATTED_TEXT, "{sale}: %s", RESOLVE_OK, "50%%sale: %s"},
+      {ROLE_TEXT, "{sale}", RESOLVE_OK, "50%sale"},
       {ROLE_TEXT, "{group} %s", RESOLVE_OK, "Vantor 100% %s"},      // never formatted
       {ROLE_PATH, "{group}%s", RESOLVE_OK, "Vantor 100%%s"},  // paths: no doubling
       {ROLE_PATH, "a{{b}", RESOLVE_OK, "a{b}"},
@@ -200,19 +207,22 @@ TEST(Resolver, FolderRulesPercentsAndMissingConstants) {
   EXPECT_EQ(Resolve(std::string("\0\x0D", 2), ROLE_PATH).status, RESOLVE_BAD_TOKEN);
 
   // Every buffer short of the result is refused without overrun.
-  std::string templ = TemplateOf("{app}\\data\\{group}: %s");
-  std::string full = Resolve(templ, ROLE_FORMATTED_TEXT).text;
-  for (uint32_t capacity = 0; capacity < full.size(); ++capacity)
-    for (LiteralConverter convert : {LiteralConverter(nullptr), LiteralConverter(Shout)})
-      ASSERT_EQ(Resolve(templ, ROLE_FORMATTED_TEXT, convert, capacity).status, RESOLVE_NO_ROOM)
-          << "capacity " << capacity;
+  for (const char* text : {"{app}\\data\\{group}: %s", "{app}\\100% {sale}"}) {
+    std::string templ = TemplateOf(text);
+    std::string full = Resolve(templ, ROLE_FORMATTED_TEXT).text;
+    for (uint32_t capacity = 0; capacity < full.size(); ++capacity)
+      for (LiteralConverter convert : {LiteralConverter(nullptr), LiteralConverter(Shout)})
+        ASSERT_EQ(Resolve(templ, ROLE_FORMATTED_TEXT, convert, capacity).status, RESOLVE_NO_ROOM)
+            << text << ", capacity " << capacity;
+  }
 }
 
 // The limits the finisher applies once the folders are known.
 TEST(Resolver, LimitsAfterResolution) {
   std::string sys253 = "C:\\" + std::string(250, 's');
   ConstantValues values = {{"sys", sys253}, {"drive", "C:\\"}, {"programs", "C:\\P"},
-                           {"group", std::string(254, 'g')}, {"pct", "%%%%"}};
+                           {"group", std::string(254, 'g')}, {"pct", "%%%%"},
+                           {"sale", "100% Gliders 50%sale"}};
   struct Case {
     const char* what;
     std::function<void(UninstallData&)> change;
@@ -241,6 +251,11 @@ TEST(Resolver, LimitsAfterResolution) {
        "strings.write_protected: longer than 1023 bytes"},
       {"a value's %s is not a slot", [](UninstallData& d) {
          d.strings[STR_SHARED_UNUSED] = "{group}%s {pct}"; }, nullptr},
+      {"a value's % and %s in a text without a slot", [](UninstallData& d) {
+         d.strings[STR_INVALID_INFO] = "Cannot uninstall {sale}."; }, nullptr},
+      {"a slot the author hid in %%s", [](UninstallData& d) {
+         d.strings[STR_INVALID_INFO] = "literal %%s only {sale}"; },
+       "strings.invalid_info: holds %s only as part of %%s"},
       {"unknown", [](UninstallData& d) { d.strings[STR_DONE] = "{cf} gone"; },
        "strings.done: {cf} is not given (give it with --set cf=VALUE)"},
   };
@@ -254,7 +269,7 @@ TEST(Resolver, LimitsAfterResolution) {
     for (ShortcutEntry& s : m.data.shortcuts) s.dir = TemplateOf(s.dir);
     for (KeyEntry& k : m.data.keys) k.path = TemplateOf(k.path);
     std::vector<Issue> issues;
-    UninstallData resolved = ResolveData(m.data, values, &issues);
+    UninstallData resolved = ResolveData(m.data, values, 1252, &issues);
     if (issues.empty()) issues = ValidateData(resolved);
     std::string errors;
     for (const Issue& i : issues)

@@ -7,7 +7,8 @@
 // arguments are always well formed), frees everything and closes every
 // file; a refusal leaves the earlier OUT as it was, and a written OUT is one
 // the strict reader accepts (so that the next version can merge it) and the
-// stub's own loader takes to the same texts, entries and keys.
+// stub's own loader takes to the same texts, entries and keys, every dir in
+// its folder's one spelling.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -42,6 +43,14 @@ int ReaderFound(void*, const BlockFinding* f) {
 
 bool Same(const BlockText& t, const char* loaded) { return std::string(t.bytes, t.length) == loaded; }
 
+// A dir written in the one spelling of its folder.
+void CheckSpelling(const BlockText& dir) {
+  std::string spelled(dir.bytes, dir.length);
+  u32 length = dir.length;
+  if (!CanonicalDir(&spelled[0], &length, 1252) || spelled.substr(0, length) != std::string(dir.bytes, dir.length))
+    Fail("a dir written in another spelling than its folder's one");
+}
+
 // The strict reader and the loader on the written block.
 void CompareReaders(const FileBytes& file, u32 dataOffset) {
   BlockReadHooks hooks = {nullptr, ReaderAlloc, ReaderFound, nullptr};
@@ -58,6 +67,8 @@ void CompareReaders(const FileBytes& file, u32 dataOffset) {
     if (!Same(d.files[i].dir, m.fileList[i]->dir) || !Same(d.files[i].name, m.fileList[i]->name) ||
         d.files[i].flags != m.fileList[i]->flags)
       Fail("a file entry differs from the loader's");
+  for (u32 i = 0; i < d.fileCount; i++) CheckSpelling(d.files[i].dir);
+  for (u32 i = 0; i < d.shortcutCount; i++) CheckSpelling(d.shortcuts[i].dir);
   for (u32 i = 0; i < d.shortcutCount; i++)
     if (!Same(d.shortcuts[i].dir, m.shortcutList[i]->dir) || !Same(d.shortcuts[i].name, m.shortcutList[i]->name))
       Fail("a shortcut differs from the loader's");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/host/sim.h"
 
@@ -55,6 +56,46 @@ TEST_F(Sim, RemoveDirectoryAndCurrentDirectory) {
   EXPECT_EQ("C:\\App", SimCurrentDirectory());
   EXPECT_TRUE(RemoveDirectoryA("Sub\\"));  // a trailing backslash is fine
   EXPECT_FALSE(SimExists("C:\\App\\Sub"));
+}
+
+// WideCharToMultiByte: a character the code page lacks becomes the default
+// character and is reported; UTF-7 and UTF-8 take neither a default character
+// nor the flag (ERROR_INVALID_PARAMETER), CP_ACP included when it is UTF-8.
+TEST_F(Sim, WideToMultiByteDefaultCharacterRules) {
+  const WCHAR text[] = {'g', 0x00EF, 'd', 0x0416};  // g, i with diaeresis, d, Cyrillic Zhe
+  const char dash = '-';
+  struct Case {
+    UINT acp;
+    UINT codepage;
+    bool defaultChar, usedFlag;
+    int result;
+    const char* bytes;  // on success
+    DWORD error;        // on failure
+    BOOL used;
+  } cases[] = {
+      {1252, 1252, false, true, 4, "g\xEF" "d?", 0, TRUE},
+      {1252, 1252, true, true, 4, "g\xEF" "d-", 0, TRUE},
+      {1252, 1251, false, true, 4, "g?d\xC6", 0, TRUE},
+      {1252, CP_UTF8, false, false, 6, "g\xC3\xAF" "d\xD0\x96", 0, FALSE},
+      {1252, CP_UTF8, false, true, 0, "", ERROR_INVALID_PARAMETER, FALSE},
+      {1252, CP_UTF8, true, false, 0, "", ERROR_INVALID_PARAMETER, FALSE},
+      {1252, CP_UTF7, false, true, 0, "", ERROR_INVALID_PARAMETER, FALSE},
+      {CP_UTF8, CP_ACP, false, true, 0, "", ERROR_INVALID_PARAMETER, FALSE},
+      {CP_UTF8, CP_ACP, false, false, 6, "g\xC3\xAF" "d\xD0\x96", 0, FALSE},
+  };
+  for (const Case& c : cases) {
+    SimSetAnsiCodePage(c.acp);
+    char out[16] = {};
+    BOOL used = FALSE;
+    int n = WideCharToMultiByte(c.codepage, 0, text, 4, out, sizeof out, c.defaultChar ? &dash : nullptr,
+                                c.usedFlag ? &used : nullptr);
+    std::string what = "ACP " + std::to_string(c.acp) + ", code page " + std::to_string(c.codepage) +
+                       (c.defaultChar ? ", default character" : "") + (c.usedFlag ? ", used flag" : "");
+    EXPECT_EQ(c.result, n) << what;
+    EXPECT_EQ(std::string(c.bytes), std::string(out, n > 0 ? size_t(n) : 0)) << what;
+    EXPECT_EQ(c.error, n ? 0u : GetLastError()) << what;
+    EXPECT_EQ(c.used, used) << what;
+  }
 }
 
 TEST_F(Sim, FileHandlesReadWriteSeekAndSharing) {
