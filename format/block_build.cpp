@@ -3,6 +3,23 @@
 // ---------------------------------------------------------------------------
 // Sink
 
+u32 GetU32At(const u8* p) {
+  return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24);
+}
+
+int Take(Cursor* c, u32 n) {
+  if (c->overrun || c->end - c->pos < n) {
+    c->overrun = 1;
+    return 0;
+  }
+  c->pos += n;
+  return 1;
+}
+
+u8 TakeU8(Cursor* c) { return Take(c, 1) ? c->p[c->pos - 1] : 0; }
+u16 TakeU16(Cursor* c) { return Take(c, 2) ? (u16)(c->p[c->pos - 2] | (c->p[c->pos - 1] << 8)) : 0; }
+u32 TakeU32(Cursor* c) { return Take(c, 4) ? GetU32At(c->p + c->pos - 4) : 0; }
+
 void SinkBytes(ByteSink* sink, const void* bytes, u32 length) {
   if (length > 0xFFFFFFFFu - sink->size) {
     sink->tooLarge = 1;

@@ -61,6 +61,20 @@ struct TemplateHeader {
   u32 options;   // TEMPLATE_KEYS_APPENDED
 };
 
+// Fields of a chunk's payload within [pos, end), little-endian; a read past
+// end sets overrun, and every read after it gives 0.
+struct Cursor {
+  const u8* p;
+  u32 pos;
+  u32 end;
+  int overrun;
+};
+int Take(Cursor* c, u32 n);
+u8 TakeU8(Cursor* c);
+u16 TakeU16(Cursor* c);
+u32 TakeU32(Cursor* c);
+u32 GetU32At(const u8* p);
+
 // Output bytes. With data null (or capacity short) nothing is stored but
 // size still counts, so one call measures and the next one writes.
 struct ByteSink {

@@ -11,13 +11,6 @@ struct Reader {
   u32 keyRoom;      // key entries the list has room for
 };
 
-// Payload fields within one chunk; a read past its end marks the cut.
-struct Cursor {
-  const u8* p;
-  u32 left;
-  int cut;
-};
-
 static void Find(Reader* r, int what, u32 value) {
   BlockFinding f = r->at;
   f.what = what;
@@ -26,24 +19,10 @@ static void Find(Reader* r, int what, u32 value) {
   if (!r->hooks->found(r->hooks->context, &f)) r->stop = 1;
 }
 
-static int Take(Cursor* c, u32 n) {
-  if (c->cut || c->left < n) return c->cut = 1, 0;
-  c->p += n;
-  c->left -= n;
-  return 1;
-}
-
-static u32 TakeU8(Cursor* c) { return Take(c, 1) ? c->p[-1] : 0; }
-static u32 TakeU16(Cursor* c) { return Take(c, 2) ? (u32)c->p[-2] | ((u32)c->p[-1] << 8) : 0; }
-static u32 TakeU32(Cursor* c) {
-  u32 low = TakeU16(c);
-  return low | (TakeU16(c) << 16);
-}
-
 // A counted string; *zero is set when it holds a zero byte.
 static void TakeText(Cursor* c, BlockText* text, int* zero) {
   u32 length = TakeU16(c);
-  text->bytes = (const char*)c->p;
+  text->bytes = (const char*)c->p + c->pos;
   text->length = 0;
   if (!Take(c, length)) return;
   text->length = length;
@@ -60,50 +39,50 @@ static void* Alloc(Reader* r, u32 count, u32 size) {
 // Room for a list's records: its count, but no more than the payload can
 // hold, so that a damaged count allocates nothing large.
 static u32 Room(const Cursor* c, u32 count, u32 smallest) {
-  u32 fits = c->left / smallest;
+  u32 fits = (c->end - c->pos) / smallest;
   return count < fits ? count : fits;
 }
 
 static void ReadStrings(Reader* r, Cursor* c) {
   u32 groups = TakeU16(c);
-  if (groups != 1 && !c->cut) Find(r, FOUND_GROUP_COUNT, groups);
-  if (groups == 0 || c->cut) return;
+  if (groups != 1 && !c->overrun) Find(r, FOUND_GROUP_COUNT, groups);
+  if (groups == 0 || c->overrun) return;
   u32 count = TakeU16(c);
-  if (count == 0 || c->cut) {
-    if (!c->cut) Find(r, FOUND_STRING_COUNT, 0);
+  if (count == 0 || c->overrun) {
+    if (!c->overrun) Find(r, FOUND_STRING_COUNT, 0);
     return;
   }
   BlockText* texts = (BlockText*)Alloc(r, Room(c, count, 2), (u32)sizeof(BlockText));
   if (!texts) return;
   u32 n = 0;
   int zero = 0;
-  while (n < count && !c->cut) {
+  while (n < count && !c->overrun) {
     BlockText t;
     TakeText(c, &t, &zero);
-    if (!c->cut) texts[n++] = t;
+    if (!c->overrun) texts[n++] = t;
   }
   r->data->strings = texts;
   r->data->stringCount = n;
   if (zero) Find(r, FOUND_ZERO_BYTE, 0);
-  if (count != STR_COUNT && !c->cut) Find(r, FOUND_STRING_COUNT, count);
-  if (groups > 1) c->left = 0;  // later groups are not read
+  if (count != STR_COUNT && !c->overrun) Find(r, FOUND_STRING_COUNT, count);
+  if (groups > 1) c->pos = c->end;  // later groups are not read
 }
 
 // TAG_FILES (flags) or TAG_SHORTCUTS.
 static void ReadPaths(Reader* r, Cursor* c, int files) {
   u32 count = TakeU32(c);
-  if (c->cut) return;
+  if (c->overrun) return;
   u32 size = files ? (u32)sizeof(BlockFile) : (u32)sizeof(BlockShortcut);
   u8* list = (u8*)Alloc(r, Room(c, count, files ? 5 : 4), size);
   if (!list) return;
   u32 n = 0;
-  for (u32 i = 0; i < count && !c->cut && !r->stop; i++) {
+  for (u32 i = 0; i < count && !c->overrun && !r->stop; i++) {
     BlockFile f = {{0, 0}, {0, 0}, 0};
     int zero = 0;
     TakeText(c, &f.dir, &zero);
     TakeText(c, &f.name, &zero);
     if (files) f.flags = (u8)TakeU8(c);
-    if (c->cut) break;
+    if (c->overrun) break;
     if (files) ((BlockFile*)list)[n++] = f;
     else {
       BlockShortcut s = {f.dir, f.name};
@@ -126,7 +105,7 @@ static int ReadKey(Reader* r, Cursor* c, BlockKey* key, u32 index) {
   int zero = 0;
   key->root = TakeU32(c);
   TakeText(c, &key->path, &zero);
-  if (c->cut) return 0;
+  if (c->overrun) return 0;
   if (zero) Find(r, FOUND_ZERO_BYTE, index);
   if (key->path.length > LIMIT_MAX_KEY_PATH) Find(r, FOUND_RECORD_TOO_LONG, index);
   return 1;
@@ -134,12 +113,12 @@ static int ReadKey(Reader* r, Cursor* c, BlockKey* key, u32 index) {
 
 static void ReadKeys(Reader* r, Cursor* c) {
   u32 count = TakeU32(c);
-  if (c->cut) return;
+  if (c->overrun) return;
   u32 room = Room(c, count, 6) + KEY_SPARE_ENTRIES;
   BlockKey* keys = (BlockKey*)Alloc(r, room, (u32)sizeof(BlockKey));
   if (!keys) return;
   u32 n = 0;
-  for (u32 i = 0; i < count && !c->cut && !r->stop; i++)
+  for (u32 i = 0; i < count && !c->overrun && !r->stop; i++)
     if (ReadKey(r, c, &keys[n], i)) n++;
   r->data->keys = keys;
   r->data->keyCount = n;
@@ -194,10 +173,8 @@ u32 ReadDataBlock(const u8* block, u32 size, const BlockReadHooks* hooks, BlockD
       Find(&r, FOUND_HEADER_CUT, chunks);
       return r.findings;
     }
-    u32 tag = (u32)block[pos] | (u32)block[pos + 1] << 8 | (u32)block[pos + 2] << 16 |
-              (u32)block[pos + 3] << 24;
-    u32 length = (u32)block[pos + 4] | (u32)block[pos + 5] << 8 | (u32)block[pos + 6] << 16 |
-                 (u32)block[pos + 7] << 24;
+    u32 tag = GetU32At(block + pos);
+    u32 length = GetU32At(block + pos + 4);
     r.at.tag = tag;
     r.at.length = length;
     if (hooks->chunk) hooks->chunk(hooks->context, pos, tag, length);
@@ -220,7 +197,7 @@ u32 ReadDataBlock(const u8* block, u32 size, const BlockReadHooks* hooks, BlockD
       return r.findings;
     }
     if (r.stop) break;
-    Cursor c = {block + pos, length, 0};
+    Cursor c = {block, pos, pos + length, 0};
     pos += length;
     if (kind == TAG_END) {
       if (length) Find(&r, FOUND_END_PAYLOAD, length);
@@ -265,8 +242,8 @@ u32 ReadDataBlock(const u8* block, u32 size, const BlockReadHooks* hooks, BlockD
         break;
     }
     if (r.stop) break;
-    if (c.cut) Find(&r, FOUND_RECORDS_CUT, 0);
-    else if (c.left) Find(&r, FOUND_LEFT_OVER, c.left);
+    if (c.overrun) Find(&r, FOUND_RECORDS_CUT, 0);
+    else if (c.pos != c.end) Find(&r, FOUND_LEFT_OVER, c.end - c.pos);
   }
   return r.findings;
 }

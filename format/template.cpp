@@ -22,9 +22,6 @@ int SameBytes(const char* a, u32 aLength, const char* b, u32 bLength) {
   return 1;
 }
 
-u32 GetU32At(const u8* p) {
-  return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24);
-}
 
 }  // namespace
 
@@ -135,28 +132,6 @@ const char* ReadReason(int status) {
 namespace {
 
 // Reads payload fields within [pos, end); a read past end sets overrun.
-struct Cursor {
-  const u8* p;
-  u32 pos;
-  u32 end;
-  int overrun;
-};
-
-int Take(Cursor* c, u32 n) {
-  if (c->overrun || c->end - c->pos < n) {
-    c->overrun = 1;
-    return 0;
-  }
-  c->pos += n;
-  return 1;
-}
-
-u8 TakeU8(Cursor* c) { return Take(c, 1) ? c->p[c->pos - 1] : 0; }
-u16 TakeU16(Cursor* c) {
-  return Take(c, 2) ? (u16)(c->p[c->pos - 2] | (c->p[c->pos - 1] << 8)) : 0;
-}
-u32 TakeU32(Cursor* c) { return Take(c, 4) ? GetU32At(c->p + c->pos - 4) : 0; }
-
 // A counted template string; 0 when it is cut short or holds a bad token.
 int TakeTemplateString(Cursor* c, BlockText* text, int* badToken) {
   u32 n = TakeU16(c);
