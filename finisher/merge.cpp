@@ -127,13 +127,17 @@ struct Identity {
   u32 hash;
 };
 
+// FNV-1a, a byte at a time, so that a prefix's hash is a step on the way.
+enum : u32 { HASH_START = 2166136261u };
+static u32 HashStep(u32 hash, char c) { return (hash ^ (u8)c) * 16777619u; }
+
 static int MakeIdentity(Identity* id, const char* composed, u32 length, u32 root) {
   char* copy = (char*)FinishAlloc(length + 1);
   if (!copy) return 0;
-  u32 hash = 2166136261u ^ root;
+  u32 hash = HASH_START ^ root;
   for (u32 i = 0; i < length; i++) {
     copy[i] = (char)Fold((u8)composed[i]);
-    hash = (hash ^ (u8)copy[i]) * 16777619u;
+    hash = HashStep(hash, copy[i]);
   }
   id->bytes = copy;
   id->length = length;
@@ -147,6 +151,43 @@ static int SameIdentity(const Identity* a, const Identity* b) {
     if (a->bytes[i] != b->bytes[i]) return 0;
   return 1;
 }
+
+// Identities found by their hash, so that a merge or an ordering of tens of
+// thousands of entries stays linear: a chain per bucket of links (index + 1,
+// 0 ending a chain) into an array of identities.
+struct IdTable {
+  const Identity* ids;
+  u32* head;
+  u32* next;
+  u32 mask;
+};
+
+static int MakeTable(IdTable* t, const Identity* ids, u32 room) {
+  u32 buckets = 16;
+  while (buckets < room && buckets < 0x10000000u) buckets <<= 1;
+  t->ids = ids;
+  t->head = (u32*)FinishAlloc(buckets * (u32)sizeof(u32));
+  t->next = (u32*)FinishAlloc(room * (u32)sizeof(u32) + 1);
+  t->mask = buckets - 1;
+  return t->head && t->next;
+}
+
+// Put at the head of its chain: inserted in descending order, a chain lists
+// equal identities by ascending index.
+static void Insert(IdTable* t, u32 index) {
+  u32* head = &t->head[t->ids[index].hash & t->mask];
+  t->next[index] = *head;
+  *head = index + 1;
+}
+
+// The first link from `link` on whose identity equals id; 0 when none.
+static u32 FindFrom(const IdTable* t, u32 link, const Identity* id) {
+  for (; link; link = t->next[link - 1])
+    if (SameIdentity(&t->ids[link - 1], id)) return link;
+  return 0;
+}
+
+static u32 Find(const IdTable* t, const Identity* id) { return FindFrom(t, t->head[id->hash & t->mask], id); }
 
 // ---- Union -----------------------------------------------------------------
 
@@ -178,7 +219,8 @@ static int MergeList(void** list, u32* count, const void* oldList, u32 oldCount,
   u32 total = *count + oldCount;
   u8* merged = (u8*)FinishAlloc(total * size + 1);
   Identity* ids = (Identity*)FinishAlloc(total * (u32)sizeof(Identity) + 1);
-  if (!merged || !ids) return 0;
+  IdTable table;
+  if (!merged || !ids || !MakeTable(&table, ids, total)) return 0;
   MemCopy(merged, *list, *count * size);
   u32 n = *count;
   for (u32 i = 0; i < total; i++) {
@@ -186,15 +228,15 @@ static int MergeList(void** list, u32* count, const void* oldList, u32 oldCount,
     const u8* record = isOld ? (const u8*)oldList + (i - *count) * size : merged + i * size;
     u32 root;
     u32 length = compose(record, isOld ? oldFolder : outFolder, Composed, &root);
-    Identity* id = &ids[isOld ? n : i];
-    if (!MakeIdentity(id, Composed, length, root)) return 0;
-    if (!isOld) continue;
-    u32 k = 0;
-    while (k < n && !SameIdentity(&ids[k], id)) k++;
-    if (k < n) continue;
-    MemCopy(merged + n * size, record, size);
-    n++;
-    ++*kept;
+    u32 at = isOld ? n : i;
+    if (!MakeIdentity(&ids[at], Composed, length, root)) return 0;
+    if (isOld) {
+      if (Find(&table, &ids[at])) continue;
+      MemCopy(merged + n * size, record, size);
+      n++;
+      ++*kept;
+    }
+    Insert(&table, at);
   }
   *list = merged;
   *count = n;
@@ -220,9 +262,7 @@ static int AbsoluteDir(BlockText* dir, const char* folder) {
 static struct {
   const BlockFile* in;
   Identity* ids;
-  u32 count;
-  u32* dirs;       // indices of directory entries
-  u32 dirCount;
+  IdTable dirs;    // directory entries only
   u32* waiting;    // per entry: entries inside it not yet out (dirs only)
   u8* deferred;
   u8* out;
@@ -230,47 +270,51 @@ static struct {
   u32 resultCount;
 } Order;
 
-static int Inside(const Identity* entry, const Identity* dir) {
-  u32 n = dir->length;
-  if (entry->length <= n) return 0;
-  for (u32 i = 0; i < n; i++)
-    if (entry->bytes[i] != dir->bytes[i]) return 0;
-  return dir->bytes[n - 1] == '\\' || entry->bytes[n] == '\\';
+static void Emit(u32 i);
+
+// Each directory entry that entry i is inside, found as a prefix of its path
+// that ends before a backslash or with one (a drive root): counted, or once i
+// is out released, which puts out a deferred directory nothing waits in.
+static void Enclosing(u32 i, int release) {
+  const Identity* entry = &Order.ids[i];
+  Identity prefix = {entry->bytes, 0, HASH_START};  // a file's root is 0
+  for (u32 p = 1; p < entry->length; p++) {
+    prefix.hash = HashStep(prefix.hash, entry->bytes[p - 1]);
+    if (entry->bytes[p] != '\\' && entry->bytes[p - 1] != '\\') continue;
+    prefix.length = p;
+    u32 link = Find(&Order.dirs, &prefix);
+    for (; link; link = FindFrom(&Order.dirs, Order.dirs.next[link - 1], &prefix)) {
+      u32 d = link - 1;
+      if (!release) Order.waiting[d]++;
+      else if (!Order.out[d] && --Order.waiting[d] == 0 && Order.deferred[d]) Emit(d);
+    }
+  }
 }
 
 static void Emit(u32 i) {
   Order.out[i] = 1;
   Order.result[Order.resultCount++] = Order.in[i];
-  for (u32 k = 0; k < Order.dirCount; k++) {
-    u32 d = Order.dirs[k];
-    if (d == i || Order.out[d] || !Inside(&Order.ids[i], &Order.ids[d])) continue;
-    if (--Order.waiting[d] == 0 && Order.deferred[d]) Emit(d);
-  }
+  Enclosing(i, 1);
 }
 
 static int OrderDirectories(BlockData* data, const char* outFolder) {
   u32 n = data->fileCount;
   MemZero(&Order, sizeof Order);
   Order.in = data->files;
-  Order.count = n;
   Order.ids = (Identity*)FinishAlloc(n * (u32)sizeof(Identity) + 1);
-  Order.dirs = (u32*)FinishAlloc(n * (u32)sizeof(u32) + 1);
   Order.waiting = (u32*)FinishAlloc(n * (u32)sizeof(u32) + 1);
   Order.deferred = (u8*)FinishAlloc(n + 1);
   Order.out = (u8*)FinishAlloc(n + 1);
   Order.result = (BlockFile*)FinishAlloc(n * (u32)sizeof(BlockFile) + 1);
-  if (!Order.ids || !Order.dirs || !Order.waiting || !Order.deferred || !Order.out || !Order.result)
+  if (!Order.ids || !Order.waiting || !Order.deferred || !Order.out || !Order.result ||
+      !MakeTable(&Order.dirs, Order.ids, n))
     return 0;
-  for (u32 i = 0; i < n; i++) {
+  for (u32 i = 0; i < n; i++)
     if (!MakeIdentity(&Order.ids[i], Composed, ComposeFile(&data->files[i], outFolder, Composed), 0))
       return 0;
-    if (data->files[i].name.length == 0 && Order.ids[i].length) Order.dirs[Order.dirCount++] = i;
-  }
-  for (u32 k = 0; k < Order.dirCount; k++) {
-    u32 d = Order.dirs[k];
-    for (u32 i = 0; i < n; i++)
-      if (i != d && Inside(&Order.ids[i], &Order.ids[d])) Order.waiting[d]++;
-  }
+  for (u32 i = n; i-- > 0;)
+    if (data->files[i].name.length == 0 && Order.ids[i].length) Insert(&Order.dirs, i);
+  for (u32 i = 0; i < n; i++) Enclosing(i, 0);
   for (u32 i = 0; i < n; i++) {
     if (Order.out[i]) continue;
     if (Order.waiting[i]) Order.deferred[i] = 1;

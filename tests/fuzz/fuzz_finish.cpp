@@ -8,7 +8,7 @@
 // file; a refusal leaves the earlier OUT as it was, and a written OUT is one
 // the strict reader accepts (so that the next version can merge it) and the
 // stub's own loader takes to the same texts, entries and keys, every dir in
-// its folder's one spelling.
+// its folder's one spelling. The same template then merges over it.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -51,8 +51,8 @@ void CheckSpelling(const BlockText& dir) {
     Fail("a dir written in another spelling than its folder's one");
 }
 
-// The strict reader and the loader on the written block.
-void CompareReaders(const FileBytes& file, u32 dataOffset) {
+// The strict reader and the loader on the written block; its entry count.
+u32 CompareReaders(const FileBytes& file, u32 dataOffset) {
   BlockReadHooks hooks = {nullptr, ReaderAlloc, ReaderFound, nullptr};
   BlockData d;
   BlockReadEnd end;
@@ -77,6 +77,18 @@ void CompareReaders(const FileBytes& file, u32 dataOffset) {
       Fail("a key differs from the loader's");
   ReleaseUninstallInfo();
   Blocks.clear();
+  return d.fileCount + d.shortcutCount + d.keyCount;
+}
+
+// OUT as it stands: its locator found and both readers agreeing.
+u32 CheckWritten(std::string* out) {
+  *out = SimFileBytes(kOut);
+  FileBytes file = {reinterpret_cast<u8*>(&(*out)[0]), static_cast<u32>(out->size())};
+  ImageLayout layout;
+  if (FindImageLocator(file.data, file.size, &layout) != IMAGE_OK) Fail("written file without its locator");
+  u32 entries = CompareReaders(file, layout.dataOffset);
+  if (SimLiveBlocks() != 0) Fail("the loader left blocks allocated");
+  return entries;
 }
 
 }  // namespace
@@ -100,10 +112,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (SimConsoleText(STD_ERROR_HANDLE).empty()) Fail("a refusal without a message");
     return 0;
   }
-  FileBytes file = {reinterpret_cast<u8*>(&out[0]), static_cast<u32>(out.size())};
-  ImageLayout layout;
-  if (FindImageLocator(file.data, file.size, &layout) != IMAGE_OK) Fail("written file without its locator");
-  CompareReaders(file, layout.dataOffset);
-  if (SimLiveBlocks() != 0) Fail("the loader left blocks allocated");
+  u32 entries = CheckWritten(&out);
+
+  // The same release installed again merges what it wrote: every entry once,
+  // and a third install writes the very same uninstaller.
+  std::string merged[2];
+  for (std::string& again : merged) {
+    SimSetCommandLine(std::string("sweepkit-finish.exe C:\\setup\\app.skt \"") + kOut +
+                      "\" --set \"group=Vantor Gliders\" --merge \"" + kOut + "\"");
+    if (RunFinisher() != EXIT_WRITTEN) Fail("the finisher refuses to merge what it wrote");
+    if (SimLiveBlocks() != 0 || SimOpenHandleCount() != 0) Fail("a merge left blocks allocated or files open");
+    if (CheckWritten(&again) != entries) Fail("merging the same release changed the number of entries");
+  }
+  if (merged[0] != merged[1]) Fail("merging the same release again changed the uninstaller");
   return 0;
 }

@@ -605,6 +605,50 @@ TEST_F(RandomInstall, StubAgreesWithTheModel) {
          first + cases - 1, cases, seconds, cases / seconds * 60, failing);
 }
 
+// A file entry as the merge tells entries apart: its full path (a `.` dir
+// taken in folder), A-Z folded, without a final backslash but a drive's.
+struct Entry {
+  std::string path;
+  bool folder;
+};
+
+Entry FileEntry(const BlockFile& f, const std::string& folder) {
+  std::string dir(f.dir.bytes, f.dir.length), path = dir;
+  if (!dir.empty() && dir[0] == '.') path = folder + (dir.size() >= 2 && dir[1] == '\\' ? "\\" + dir.substr(2) : "");
+  if (f.name.length)
+    path += (path.empty() || path.back() == '\\' ? "" : "\\") + std::string(f.name.bytes, f.name.length);
+  if (path.size() > 3 && path.back() == '\\') path.pop_back();
+  return {Up(path), f.name.length == 0 && !path.empty()};
+}
+
+// The list in the order the file stage needs: a folder entry waits until
+// every entry inside it has gone out, all else keeps its place.
+std::vector<std::string> FoldersLast(const std::vector<Entry>& list) {
+  auto inside = [](const std::string& e, const std::string& d) {
+    return e.size() > d.size() && e.compare(0, d.size(), d) == 0 && (d.back() == '\\' || e[d.size()] == '\\');
+  };
+  std::vector<bool> out(list.size()), waits(list.size());
+  std::vector<std::string> order;
+  auto ready = [&](size_t d) {
+    for (size_t e = 0; e < list.size(); e++)
+      if (!out[e] && e != d && inside(list[e].path, list[d].path)) return false;
+    return true;
+  };
+  for (size_t i = 0; i < list.size(); i++) {
+    if (out[i]) continue;
+    if (list[i].folder && !ready(i)) {
+      waits[i] = true;
+      continue;
+    }
+    out[i] = true;
+    order.push_back(list[i].path);
+    // then the first waiting folder now free, and again from the top
+    for (size_t d = 0; d < list.size(); d++)
+      if (waits[d] && !out[d] && ready(d)) out[d] = true, order.push_back(list[d].path), d = (size_t)-1;
+  }
+  return order;
+}
+
 // Every block the writer makes of a generated installation, in either key
 // layout and with lists left empty, is one the finisher's merge reads back
 // whole and carries forward: the packer, `pack --template` and the finisher
@@ -679,6 +723,34 @@ TEST(RandomBlocks, EveryWrittenBlockMerges) {
       EXPECT_EQ(kept, next.fileCount + next.shortcutCount + next.keyCount) << "seed " << seed;
       EXPECT_EQ(files.empty(), next.fileCount == 0) << "seed " << seed;
       EXPECT_EQ(keys.empty(), next.keyCount == 0) << "seed " << seed;
+
+      // Into a release that lists every third of them again in capitals, and
+      // the drive's root as a folder: the files come out as one list with each
+      // path once and every folder entry after the last entry inside it.
+      std::vector<std::string> spelled;
+      for (size_t i = 0; i < files.size(); i += 3) {
+        spelled.push_back(Up(std::string(files[i].dir.bytes, files[i].dir.length)));
+        spelled.push_back(Up(std::string(files[i].name.bytes, files[i].name.length)));
+      }
+      std::vector<BlockFile> again;
+      for (size_t i = 0; i < spelled.size(); i += 2)
+        again.push_back({text(spelled[i]), text(spelled[i + 1]), (u8)(files[i / 2 * 3].flags & 7)});
+      again.push_back({{"C:\\", 3}, {"", 0}, 0});
+      std::vector<Entry> before;  // what the merge lists, before folders wait
+      std::set<std::string> seen;
+      for (const auto& f : again) {
+        before.push_back(FileEntry(f, "C:\\New"));
+        seen.insert(before.back().path);
+      }
+      for (u32 i = 0; i < old.fileCount; i++)
+        if (seen.insert(FileEntry(old.files[i], "C:\\Old").path).second)
+          before.push_back(FileEntry(old.files[i], "C:\\Old"));
+      BlockData release{old.strings, old.stringCount, again.data(), (u32)again.size(), nullptr, 0, nullptr, 0, 0};
+      ASSERT_EQ(1, MergeOld(&release, "C:\\New", &old, "C:\\Old", &kept)) << "seed " << seed;
+      std::vector<std::string> merged;
+      for (u32 i = 0; i < release.fileCount; i++) merged.push_back(FileEntry(release.files[i], "C:\\New").path);
+      EXPECT_EQ(before.size() - again.size(), kept - release.shortcutCount - release.keyCount) << "seed " << seed;
+      EXPECT_EQ(FoldersLast(before), merged) << "seed " << seed << (appended ? ", keys appended" : "");
       FreeAllFinishBlocks();
     }
   }
