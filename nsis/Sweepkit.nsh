@@ -88,6 +88,7 @@ Var /GLOBAL _SkMerge
 Var /GLOBAL _SkRc
 Var /GLOBAL _SkOut
 Var /GLOBAL _SkN
+Var /GLOBAL _SkPath
 
 ; --- compile-time helpers -------------------------------------------------
 
@@ -333,20 +334,19 @@ Var /GLOBAL _SkN
 !define SkFile "!insertmacro SkFile"
 
 ; ${SkSharedDll} SOURCE: a DLL other programs share; its SharedDLLs count
-; goes up by one (a file already there without a count has a user already).
+; goes up by one (a file already there without a count has a user already),
+; once per installation: an upgrade or a repair over a release that counted
+; it leaves the count alone (see _SkCountShared).
 !macro SkSharedDll source
   !insertmacro _SkWhere
   !insertmacro _SkSplit `${source}`
+  !define /redef _SkSharedUsed
   StrCpy $_SkN 0
   IfFileExists `$OUTDIR\${_Sk_base}` 0 +2
     StrCpy $_SkN 1
   !insertmacro _SkInstall `${source}` `,"shared":true`
-  ClearErrors
-  ReadRegDWORD $_SkRc HKLM "Software\Microsoft\Windows\CurrentVersion\SharedDLLs" `$OUTDIR\${_Sk_base}`
-  IfErrors +2
-    StrCpy $_SkN $_SkRc
-  IntOp $_SkN $_SkN + 1
-  WriteRegDWORD HKLM "Software\Microsoft\Windows\CurrentVersion\SharedDLLs" `$OUTDIR\${_Sk_base}` $_SkN
+  StrCpy $_SkPath `$OUTDIR\${_Sk_base}`
+  Call _SkCountShared
 !macroend
 !define SkSharedDll "!insertmacro SkSharedDll"
 
@@ -594,6 +594,26 @@ Var /GLOBAL _SkN
     StrCmp $_SkOut "" +2
       SetOutPath $_SkOut
   FunctionEnd
+
+  !ifdef _SkSharedUsed
+  ; The SharedDLLs count of $_SkPath up by one, from $_SkN when it has none.
+  ; The installation marks each file it counted under its Add/Remove Programs
+  ; key, which the uninstaller removes with everything else; a file marked
+  ; there is counted already, so installing again does not count it twice.
+  Function _SkCountShared
+    ClearErrors
+    ReadRegStr $_SkRc ${SK_ARP_ROOT} "${_SkArpKey}\SharedDLLs" $_SkPath
+    IfErrors 0 _SkCounted
+    ClearErrors
+    ReadRegDWORD $_SkRc HKLM "Software\Microsoft\Windows\CurrentVersion\SharedDLLs" $_SkPath
+    IfErrors +2
+      StrCpy $_SkN $_SkRc
+    IntOp $_SkN $_SkN + 1
+    WriteRegDWORD HKLM "Software\Microsoft\Windows\CurrentVersion\SharedDLLs" $_SkPath $_SkN
+    WriteRegStr ${SK_ARP_ROOT} "${_SkArpKey}\SharedDLLs" $_SkPath "counted"
+    _SkCounted:
+  FunctionEnd
+  !endif
 
   !ifndef SK_TEMPLATE
     !delfile "${_SkTemplate}"

@@ -204,8 +204,70 @@ def installer_user_file(name):
             h.check(f.read() == b"the user's own", "the user's file must stay as it was")
 
 
+SHARED_APP = "C:\\Program Files\\Vantor Shared Test"
+SHARED_SCRIPT = r"""Unicode false
+Name "Vantor Shared Test"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\Vantor Shared Test"
+RequestExecutionLevel admin
+!include Sweepkit.nsh
+Section
+  ${SkUninstaller}
+  ${SkOutPath} "$INSTDIR"
+  ${SkFile} "${PAYLOAD}/app.exe"
+  ${SkDir} "$COMMONFILES\Vantor Shared"
+  ${SkOutPath} "$COMMONFILES\Vantor Shared"
+  ${SkSharedDll} "${PAYLOAD}/vshared.dll"
+SectionEnd
+${SkFinish} "Vantor Shared Test" "Vantor Shared Test" "1.0"
+"""
+
+
+def build_shared_setup(s):
+    """An installer whose script installs one shared DLL with SkSharedDll."""
+    payload = os.path.join(s.dir, "payload")
+    os.makedirs(payload, exist_ok=True)
+    for name in ("app.exe", "vshared.dll"):
+        with open(os.path.join(payload, name), "w") as f:
+            f.write(name + "\n")
+    nsi, out = os.path.join(s.dir, "shared.nsi"), os.path.join(s.dir, "shared-setup.exe")
+    with open(nsi, "w") as f:
+        f.write(SHARED_SCRIPT)
+    rc, so, _ = h.run_bounded(["makensis", "-V2", "-X!addincludedir %s" % h.DIST, "-DOUTFILE=%s" % out,
+                               "-DPAYLOAD=%s" % payload, nsi], os.environ, 300)
+    h.check(rc == 0, "building the shared-DLL installer failed:\n%s" % so.decode("utf-8", "replace"))
+    return s.zpath(out)
+
+
+def installer_shared_dll(name):
+    """A shared DLL installed by SkSharedDll counts one user however often
+    the release is installed over itself, so the uninstall brings its count
+    to nothing, asks, and on Yes removes the file, the value and the folder."""
+    with h.Session(name) as s:
+        setup = build_shared_setup(s)
+        cf = s.drive(["regvalue HKLM %s CommonFilesDir" % h.quote("Software\\Microsoft\\Windows\\CurrentVersion")])
+        folder = h._unescape(cf.regvalues[("Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir")][4:-1])
+        dll = folder + "\\Vantor Shared\\vshared.dll"
+        count = "regvalue HKLM %s %s" % (h.quote(scenarios.SHARED), h.quote(dll))
+        for n in (1, 2):
+            r = s.drive(install_lines(setup, SHARED_APP) + ["exists %s" % h.quote(dll), count],
+                        timeout=INSTALL_WAIT // 1000 + 60)
+            h.check(r.rc == 0 and r.exits == [0], "install %d" % n, r)
+            h.check(r.regvalues[(scenarios.SHARED, dll)] == "dword 1", "the count after install %d" % n, r)
+        stub = SHARED_APP + "\\uninstall.exe"
+        r = s.drive(["start %s" % h.quote(stub), "expect 30000", "press 1", "expect 30000", "press 6",
+                     "expect 30000", "press 1", "wait 30000", "absent %s" % h.quote(dll), count,
+                     "waitabsent %s 20000" % h.quote(SHARED_APP), "absent %s" % h.quote(folder + "\\Vantor Shared"),
+                     "regabsent HKLM %s" % h.quote(KEY.replace("Vantor Gliders", "Vantor Shared Test"))],
+                    timeout=120)
+        h.check(r.rc == 0 and r.exits == [0], "uninstall", r)
+        h.check(r.regvalues[(scenarios.SHARED, dll)] == "missing", "the count's value is gone", r)
+        h.check(len(r.windows) == 3, "confirm, the shared file's question and done", r)
+        h.check(dll in r.windows[1]["text"], "the question names the file", r)
+
+
 SCENARIOS = {f.__name__: f for f in [installer_silent, installer_windows98, installer_upgrade,
-                                     installer_user_file]}
+                                     installer_user_file, installer_shared_dll]}
 
 if __name__ == "__main__":
     sys.exit(h.main(SCENARIOS))

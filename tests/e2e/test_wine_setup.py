@@ -179,6 +179,38 @@ class WineRun(unittest.TestCase):
                     self.assertEqual(rc, 1)
                     self.assertIn("run scripts/bootstrap", err)
 
+    def test_an_i386_interpreter_of_the_host_is_not_taken_for_native(self):
+        """A system-wide i386 entry in binfmt_misc (a slow qemu, say) makes
+        the probe run on any kernel; it must not pass for native Wine. Staged
+        in a namespace of the test's own with a stand-in interpreter."""
+        magic = r"\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00"
+        mask = r"\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff"
+        cache = wine_run(["--cache"])[1]
+        with tempfile.TemporaryDirectory() as tmp:
+            for name in ("qemu-i386", "qemu-i386.version"):
+                if os.path.exists(os.path.join(cache, name)):
+                    os.symlink(os.path.join(cache, name), os.path.join(tmp, name))
+            stand_in = os.path.join(tmp, "host-qemu")
+            with open(stand_in, "w") as f:
+                f.write("#!/bin/sh\nexit 32\n")
+            os.chmod(stand_in, stat.S_IRWXU)
+            probe = os.path.join(tmp, "i386-probe")
+            script = ('mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc && '
+                      'printf "%%s" ":host-i386:M::%s:%s:%s:" >/proc/sys/fs/binfmt_misc/register && '
+                      '"%s" --check >/dev/null 2>&1; "%s"; echo "probe $?"; "%s" --check' %
+                      (magic, mask, stand_in, WINE_RUN, probe, WINE_RUN))
+            p = subprocess.run(["unshare", "--user", "--map-root-user", "--mount", "--fork", "sh", "-c", script],
+                               env=dict(os.environ, SWEEPKIT_CACHE=tmp), stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, timeout=120)
+            out, err = p.stdout.decode().splitlines(), p.stderr.decode()
+            self.assertIn("probe 32", out, "the stand-in must run the probe\n" + err)
+            if os.path.exists(os.path.join(tmp, "qemu-i386")):
+                self.assertEqual(p.returncode, 0, err)
+                self.assertTrue(out[-1].startswith("emulated (qemu-i386 "), out)
+            else:
+                self.assertEqual(p.returncode, 1)
+                self.assertIn("hands 32-bit programs to %s" % stand_in, err)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
