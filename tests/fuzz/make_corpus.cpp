@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
   listed.keys.push_back({0x80000001u, "Software\\Vantor"});
   Write("listed", BuildBlock(listed));
 
+  // Sound but for one record a byte past the loader's scratch block.
+  UninstallData past = example;
+  past.files[0].dir = std::string(LIMIT_MAX_RECORD + 1 - past.files[0].name.size(), 'd');
+  Write("record_past_scratch", BuildBlock(past));
+
   Bytes strings = StringsChunk(example);
   Bytes keys;
   Bytes b = strings;
