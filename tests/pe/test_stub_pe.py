@@ -21,7 +21,7 @@ from pe_image import (DIR_BASERELOC, DIR_DELAY_IMPORT, DIR_TLS, IMAGE_SCN_CNT_CO
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-MAX_STUB_SIZE = 12288
+MAX_STUB_SIZE = 13312
 LOCATOR_SIGNATURE = b'wwgT)H'
 LANG_EN_US = 1033
 IDD_WRITE_PROTECTED = 109
