@@ -1,5 +1,7 @@
 #include "cli/writer.h"
 
+#include "cli/block_reader.h"
+#include "format/execution_level.h"
 #include "format/template.h"
 
 #include <algorithm>
@@ -280,6 +282,10 @@ Bytes PackStub(const Bytes& stub, const Bytes& block) {
     throw PackError("the packed file would exceed 4 GiB");
 
   Bytes out = stub;
+  // The level follows the keys of the block the image goes out with.
+  ParsedBlock parsed = ParseBlock(block.data(), block.size());
+  BlockView keys(parsed.data);
+  SetExecutionLevel(out.data(), uint32_t(stub.size()), keys.data.keys, keys.data.keyCount);
   uint32_t offset = uint32_t(stub.size());
   for (int i = 0; i < 4; ++i)
     out[layout.locatorOffset + DATA_LOCATOR_SIGNATURE_SIZE + i] = uint8_t(offset >> (8 * i));
@@ -307,6 +313,11 @@ Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock) {
   if (stub.size() + templateBlock.size() + TEMPLATE_TRAILER_SIZE > 0xFFFFFFFFu)
     throw PackError("the template would exceed 4 GiB");
   Bytes out = stub;
+  // The template's own choice, from the keys it spells out; the finisher
+  // decides again from the resolved ones.
+  TemplateRead read = ReadTemplateData(templateBlock.data(), uint32_t(templateBlock.size()));
+  BlockView keys(read.data);
+  SetExecutionLevel(out.data(), uint32_t(stub.size()), keys.data.keys, keys.data.keyCount);
   out.insert(out.end(), templateBlock.begin(), templateBlock.end());
   uint8_t trailer[TEMPLATE_TRAILER_SIZE];
   ByteSink sink = {trailer, sizeof trailer, 0, 0};

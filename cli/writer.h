@@ -129,7 +129,8 @@ StubLayout InspectStub(const Bytes& stub);
 // it is missing or found more than once.
 size_t FindLocator(const Bytes& file);
 
-// A copy of the stub with the block appended and dataOffset patched.
+// A copy of the stub with the block appended and dataOffset patched, its
+// manifest's execution level chosen by the block's keys (ExecutionLevelFor).
 // Refuses a stub that already carries data.
 Bytes PackStub(const Bytes& stub, const Bytes& block);
 
@@ -139,8 +140,9 @@ Bytes PackStub(const Bytes& stub, const Bytes& block);
 Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
                     const std::vector<BlockForced>& forced);
 
-// A copy of the stub (left with dataOffset 0) followed by the template
-// block and the trailer that points at it. Refuses a stub that carries data.
+// A copy of the stub (left with dataOffset 0, its execution level chosen by
+// the template's keys) followed by the template block and the trailer that
+// points at it. Refuses a stub that carries data.
 Bytes PackTemplate(const Bytes& stub, const Bytes& templateBlock);
 
 // A template block read as the finisher reads it (counted, then read into

@@ -1,6 +1,7 @@
 // The finisher's main sequence: arguments, template, resolution, merge,
 // checks, output. Also its memory and its message lines.
 #include "finisher/finish.h"
+#include "format/execution_level.h"
 
 #include <stdarg.h>
 
@@ -317,6 +318,10 @@ static int Finish(void) {
 
   // Merged entries made absolute may have grown past what the stub can use.
   if (Args.mergePath && !CheckLimits(&finished)) return EXIT_REFUSED;
+
+  // Decided again from the final keys: merged ones count, and the template's
+  // own choice could not see what its constants stood for.
+  SetExecutionLevel(Template.file.data, Template.layout.imageEnd, finished.keys, finished.keyCount);
 
   int code = WriteUninstaller(OutFull, OutFolder, Template.file.data, Template.blockOffset,
                               &Template.layout, &finished);
