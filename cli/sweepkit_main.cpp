@@ -30,6 +30,7 @@
 #include "cli/constants.h"
 #include "cli/manifest.h"
 #include "cli/writer.h"
+#include "format/execution_level.h"
 
 using namespace sweepkit;
 
@@ -263,6 +264,24 @@ void PrintData(const UninstallData& d, Show show) {
   }
 }
 
+// The level the image's manifest asks Windows for; a warning when the keys
+// call for the other one.
+void PrintExecutionLevel(const Bytes& file, size_t imageEnd, const UninstallData& data) {
+  LevelSlot slot;
+  imageEnd = std::min(imageEnd, file.size());
+  if (imageEnd > 0xFFFFFFFFu || !FindExecutionLevel(file.data(), uint32_t(imageEnd), &slot)) {
+    std::printf("execution level: none (the program carries no manifest)\n");
+    return;
+  }
+  std::string level(file.begin() + slot.at, file.begin() + slot.at + slot.length);
+  std::printf("execution level: %s (manifest at file offset %" PRIu32 ")\n", level.c_str(), slot.at);
+  BlockView view(data);
+  const char* wanted = ExecutionLevelName(ExecutionLevelFor(view.data.keys, view.data.keyCount));
+  if (level != wanted) {
+    std::fflush(stdout);
+    std::cerr << "sweepkit: warning: the keys call for execution level " << wanted << "\n";
+  }
+}
 
 int InspectTemplate(const std::string& path, const Bytes& file) {
   uint32_t offset = 0, size = 0;
@@ -294,6 +313,7 @@ int InspectTemplate(const std::string& path, const Bytes& file) {
   std::printf("version %" PRIu32 ", code page %u, keys %s\n", t.header.version, codepage,
               t.data.keyChunks == KeyChunks::Appended ? "appended (TAG_KEY chunks)" : "listed");
   const UninstallData& d = t.data;
+  PrintExecutionLevel(file, InspectStub(Bytes(file.begin(), file.begin() + offset)).imageEnd, d);
   const std::vector<BlockForced>& forced = t.forced;
   PrintData(d, [codepage](const std::string& s) { return QuoteUtf8(TemplateToUtf8(s, codepage)); });
   if (!forced.empty()) {
@@ -360,6 +380,7 @@ int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
   }
 
   const UninstallData& d = block.data;
+  PrintExecutionLevel(file, InspectStub(file).imageEnd, d);
   PrintData(d, [codepage](const std::string& s) { return QuoteUtf8(ToUtf8(s, codepage)); });
   std::fflush(stdout);
 
