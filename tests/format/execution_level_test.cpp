@@ -1,7 +1,6 @@
 // The execution level: pack, a template and the finisher choose the same one
-// for the same keys, over every set drawn from keys near the rule's edges,
-// with part of the keys coming from an earlier uninstaller the finisher
-// merges.
+// for the same keys, over every set drawn from keys at the rule's edges, part
+// of them merged by the finisher from an earlier uninstaller.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,11 +13,10 @@
 #include "cli/writer.h"
 
 using namespace sweepkit;
-using sweepkit_test::kSectionOffset;
 
 namespace {
 
-const uint32_t kUser = 0x80000001u, kMachine = 0x80000002u, kUsers = 0x80000003u;
+const uint32_t kUser = 0x80000001u, kMachine = 0x80000002u;
 const std::string kArp = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // Each key, and whether it is an Add/Remove Programs entry.
@@ -30,18 +28,10 @@ const struct {
     {{kMachine, kArp + "Vantor Gliders"}, true},
     {{kUser, "SOFTWARE\\microsoft\\WINDOWS\\currentversion\\uninstall\\Vantor"}, true},
     {{kMachine, kArp.substr(0, kArp.size() - 1) + "Vantor"}, false},
-    {{kUsers, ".DEFAULT\\" + kArp + "Vantor"}, false},
+    {{0x80000003u, ".DEFAULT\\" + kArp + "Vantor"}, false},
     {{kUser, "Software\\Vantor\\Gliders"}, false},
 };
-const int kPoolSize = int(sizeof kPool / sizeof kPool[0]);
-
-// A stub image whose data section holds the shipped manifest.
-Bytes Stub() {
-  Bytes stub = sweepkit_test::MinimalPe(0, 0x400);
-  std::string manifest = sweepkit_test::ReadFile(SWEEPKIT_STUB_MANIFEST);
-  std::copy(manifest.begin(), manifest.end(), stub.begin() + kSectionOffset + 0x40);
-  return stub;
-}
+const int kPoolSize = 6;
 
 UninstallData Data(int mask) {
   UninstallData d;
@@ -52,19 +42,7 @@ UninstallData Data(int mask) {
   return d;
 }
 
-// The level the image carries; every byte outside its slot and the data
-// offset as in the stub.
-std::string Level(const Bytes& image, const Bytes& stub) {
-  LevelSlot slot;
-  if (!FindExecutionLevel(image.data(), uint32_t(stub.size()), &slot)) return "none";
-  const size_t offset = sweepkit_test::kLocatorAt + DATA_LOCATOR_SIGNATURE_SIZE;
-  for (size_t i = 0; i < stub.size(); i++)
-    if ((i < slot.at || i >= slot.at + slot.room) && (i < offset || i >= offset + 4) && image[i] != stub[i])
-      return "changed elsewhere";
-  return std::string(image.begin() + slot.at, image.begin() + slot.at + slot.length);
-}
-
-// What the keys of mask call for, by the pool's own labels.
+// What the keys of mask call for, by the pool's labels.
 std::string Wanted(int mask) {
   bool user = false, machine = false;
   for (int i = 0; i < kPoolSize; i++)
@@ -72,25 +50,38 @@ std::string Wanted(int mask) {
   return user && !machine ? "asInvoker" : "requireAdministrator";
 }
 
+// The level an image carries; any other byte changed but the data offset
+// shows as a difference.
+std::string Level(const std::string& image, const Bytes& stub) {
+  LevelSlot slot;
+  if (!FindExecutionLevel(reinterpret_cast<const u8*>(image.data()), uint32_t(stub.size()), &slot))
+    return "none";
+  const size_t offset = sweepkit_test::kLocatorAt + DATA_LOCATOR_SIGNATURE_SIZE;
+  for (size_t i = 0; i < stub.size(); i++)
+    if ((i - slot.at >= slot.room) && (i - offset >= 4) && uint8_t(image[i]) != stub[i]) return "changed";
+  return image.substr(slot.at, slot.length);
+}
+
+std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
 TEST(ExecutionLevel, PackTemplateAndFinisherAgreeOnEveryKeySet) {
-  const Bytes stub = Stub();
+  // a stub image whose data section holds the shipped manifest
+  Bytes stub = sweepkit_test::MinimalPe(0, 0x400);
+  std::string manifest = sweepkit_test::ReadFile(SWEEPKIT_STUB_MANIFEST);
+  std::copy(manifest.begin(), manifest.end(), stub.begin() + sweepkit_test::kSectionOffset + 0x40);
   for (int mask = 0; mask < 1 << kPoolSize; mask++) {
     SCOPED_TRACE("keys " + std::to_string(mask) + ": " + Wanted(mask));
-    EXPECT_EQ(Wanted(mask), Level(PackStub(stub, BuildBlock(Data(mask))), stub)) << "packed";
-
+    EXPECT_EQ(Wanted(mask), Level(Text(PackStub(stub, BuildBlock(Data(mask)))), stub)) << "packed";
     // The template holds the even keys, the earlier uninstaller the odd ones.
-    const int evens = mask & 0x15, odds = mask & 0x2A;
-    Bytes skt = PackTemplate(stub, BuildTemplate(Data(evens), 1252, {}));
-    EXPECT_EQ(Wanted(evens), Level(skt, stub)) << "template";
-    Bytes old = PackStub(sweepkit_test::MinimalPe(), BuildBlock(Data(odds)));
+    Bytes skt = PackTemplate(stub, BuildTemplate(Data(mask & 0x15), 1252, {}));
+    EXPECT_EQ(Wanted(mask & 0x15), Level(Text(skt), stub)) << "template";
     SimReset();
     SimAddDir("C:\\Program Files\\Vantor");
-    SimAddFile("C:\\app.skt", std::string(skt.begin(), skt.end()));
-    SimAddFile("C:\\old.exe", std::string(old.begin(), old.end()));
+    SimAddFile("C:\\app.skt", Text(skt));
+    SimAddFile("C:\\old.exe", Text(PackStub(sweepkit_test::MinimalPe(), BuildBlock(Data(mask & 0x2A)))));
     SimSetCommandLine("sweepkit-finish C:\\app.skt \"C:\\Program Files\\Vantor\\un.exe\" --merge C:\\old.exe");
     ASSERT_EQ(EXIT_WRITTEN, RunFinisher()) << SimConsoleText(STD_ERROR_HANDLE);
-    std::string out = SimFileBytes("C:\\Program Files\\Vantor\\un.exe");
-    EXPECT_EQ(Wanted(mask), Level(Bytes(out.begin(), out.end()), stub)) << "finished";
+    EXPECT_EQ(Wanted(mask), Level(SimFileBytes("C:\\Program Files\\Vantor\\un.exe"), stub)) << "finished";
   }
 }
 
