@@ -66,6 +66,15 @@ std::string SimCurrentDirectory();
 void SimSetCurrentDirectory(const std::string& path);  // creates it when missing
 int SimOpenHandleCount();  // open files, processes and threads
 void SimSetModulePath(const std::string& path);  // what GetModuleFileNameA returns
+// Marks an existing file or directory as a reparse point (a junction, mount
+// point or symbolic link); what it points to is not simulated.
+void SimMakeLink(const std::string& path);
+// The security descriptor CreateDirectoryA was given for a directory, as the
+// self-relative bytes its DACL spans; "" when it was given none.
+std::string SimDirectoryDescriptor(const std::string& path);
+// What GetTempPathA returns (with its backslash); C:\WINDOWS\TEMP\ by default,
+// created on reset.
+void SimSetTempPath(const std::string& path);
 // Renames and replacements so far (MoveFileA, MoveFileExA): tests count them.
 int SimMoveCount();
 
@@ -86,6 +95,9 @@ bool SimRegValueExists(HKEY root, const std::string& path, const std::string& na
 std::string SimRegValue(HKEY root, const std::string& path, const std::string& name);
 DWORD SimRegValueType(HKEY root, const std::string& path, const std::string& name);
 std::vector<std::string> SimRegSubkeys(HKEY root, const std::string& path);
+// A symbolic-link key at path that leads to target: opening it follows the
+// link unless REG_OPTION_OPEN_LINK is given, and so does RegDeleteKeyA.
+void SimRegMakeLink(HKEY root, const std::string& path, HKEY targetRoot, const std::string& target);
 void SimRegDenyOpen(HKEY root, const std::string& path);  // open and delete fail with 5
 int SimOpenKeyCount();
 // Drives GetVersionExA and RegDeleteKeyA (NT: refuses keys with subkeys;
@@ -104,7 +116,14 @@ int SimLiveItemLists();
 
 // Modules: a DLL at `path` (the file is created when missing).
 void SimAddModule(const std::string& path, bool hasUnregisterExport);
-int SimLoadedModuleCount();  // LoadLibraryA calls not yet balanced by FreeLibrary
+int SimLoadedModuleCount();
+// Flags of the last LoadLibraryExA call (-1: none).
+int SimLastLoadFlags();
+// Whether kernel32 has SetDefaultDllDirectories (Windows 8 and later, 7 and
+// Vista with their update; by default on the NT family only).
+void SimSetDefaultDllDirectories(bool available);
+// The search order the program left in force: "default" or "system32".
+std::string SimDllSearch();  // LoadLibraryA calls not yet balanced by FreeLibrary
 
 // Processes.
 struct SimProcessRecord {
@@ -137,7 +156,10 @@ void SimPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 bool SimWindowExists(HWND window);  // created and not destroyed
 std::string SimWindowTitle(HWND window);
 int SimLiveWindowCount();
-int SimEmptyQueueReads();  // GetMessageA calls that found nothing to return
+int SimEmptyQueueReads();
+// A top-level window of another program that no longer answers messages:
+// a broadcast sent with SendMessageA would wait for it for ever.
+void SimAddHungWindow();  // GetMessageA calls that found nothing to return
 
 // Message boxes.
 // Boxes and dialogs are shown whatever the owner handle; ownerExists tells

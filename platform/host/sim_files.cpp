@@ -17,6 +17,7 @@ struct Node {
   DWORD attributes = 0;
   std::string bytes;
   bool heldOpen = false;
+  std::string descriptor;  // given to CreateDirectoryA
 };
 
 struct OpenFile {
@@ -34,6 +35,7 @@ struct FileState {
   std::string modulePath = "C:\\App\\Uninstall.exe";
   std::string windowsDir = "C:\\WINDOWS";
   std::string systemDir = "C:\\WINDOWS\\SYSTEM32";
+  std::string tempPath = "C:\\WINDOWS\\TEMP\\";
   int moves = 0;
   unsigned nextTempNumber = 1;
 };
@@ -198,6 +200,8 @@ void ResetFiles() {
   MakeDirs(root);
   SimAddDir(s.windowsDir);
   SimAddDir(s.systemDir);
+  SimAddFile(s.systemDir + "\\CMD.EXE", "MZ");
+  SimAddDir(s.tempPath);
 }
 
 int FileHandleCount() { return static_cast<int>(State().handles.size()); }
@@ -722,3 +726,55 @@ BOOL SimMoveFileEx(LPCSTR existing, LPCSTR target, DWORD flags) {
 }  // namespace sim
 
 int SimMoveCount() { return State().moves; }
+
+void SimMakeLink(const std::string& text) {
+  Node* node = Find(MustResolve(text));
+  if (!node) Fatal("SimMakeLink on a missing path: " + text);
+  node->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+std::string SimDirectoryDescriptor(const std::string& text) {
+  Node* node = Find(MustResolve(text));
+  return node ? node->descriptor : std::string();
+}
+
+void SimSetTempPath(const std::string& path) { State().tempPath = path; }
+
+// The bytes of a self-relative descriptor up to the end of its DACL (the
+// only part a program of ours sets).
+static std::string DescriptorBytes(const void* descriptor) {
+  const unsigned char* p = static_cast<const unsigned char*>(descriptor);
+  if (p[0] != 1 || !(p[3] & 0x80)) Fatal("CreateDirectoryA: not a self-relative descriptor");
+  uint32_t dacl = p[16] | p[17] << 8 | p[18] << 16 | static_cast<uint32_t>(p[19]) << 24;
+  if (!dacl) return std::string(reinterpret_cast<const char*>(p), 20);
+  uint32_t aclSize = p[dacl + 2] | p[dacl + 3] << 8;
+  return std::string(reinterpret_cast<const char*>(p), dacl + aclSize);
+}
+
+BOOL CreateDirectoryA(LPCSTR text, LPSECURITY_ATTRIBUTES sa) {
+  if (Enter("CreateDirectoryA", Join(Str(text), sa ? "descriptor" : "null"))) return FALSE;
+  Path path;
+  if (!ResolvePath(text, &path)) {
+    SetError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (Find(path)) {
+    SetError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  if (path.IsRoot() || !FindParentDir(path)) {
+    SetError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  Node& node = MakeDirs(path);
+  if (sa && sa->lpSecurityDescriptor) node.descriptor = DescriptorBytes(sa->lpSecurityDescriptor);
+  return TRUE;
+}
+
+DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+  if (Enter("GetTempPathA", Dec(size))) return 0;
+  const std::string& path = State().tempPath;
+  if (path.size() >= size) return static_cast<DWORD>(path.size() + 1);
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return static_cast<DWORD>(path.size());
+}

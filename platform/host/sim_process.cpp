@@ -44,6 +44,11 @@ struct ProcessState {
   unsigned char oemTable[256];
   int oleNesting = 0;
   DWORD nextId = 0x100;
+  int lastLoadFlags = -1;
+  bool dllApiSet = false;
+  bool dllApi = true;
+  std::string dllSearch = "default";
+  DWORD ticks = 0x2A5F31;
 };
 
 ProcessState& State() {
@@ -165,10 +170,23 @@ int SimLiveItemLists() { return static_cast<int>(State().itemLists.size()); }
 
 int SimOleNesting() { return State().oleNesting; }
 
+int SimLastLoadFlags() { return State().lastLoadFlags; }
+
+void SimSetDefaultDllDirectories(bool available) {
+  State().dllApiSet = true;
+  State().dllApi = available;
+}
+
+std::string SimDllSearch() { return State().dllSearch; }
+
 // ---- Modules ----
 
-HMODULE LoadLibraryA(LPCSTR path) {
-  if (Enter("LoadLibraryA", Str(path))) return nullptr;
+static bool HasSetDefaultDllDirectories() {
+  if (State().dllApiSet) return State().dllApi;
+  return PlatformId() == VER_PLATFORM_WIN32_NT;
+}
+
+static HMODULE LoadModule(LPCSTR path) {
   Path resolved;
   if (!ResolvePath(path, &resolved) || !FileExists(resolved.Text())) {
     SetError(ERROR_MOD_NOT_FOUND);
@@ -181,6 +199,23 @@ HMODULE LoadLibraryA(LPCSTR path) {
   }
   SetError(ERROR_BAD_EXE_FORMAT);  // a file, but not a DLL
   return nullptr;
+}
+
+HMODULE LoadLibraryA(LPCSTR path) {
+  if (Enter("LoadLibraryA", Str(path))) return nullptr;
+  return LoadModule(path);
+}
+
+HMODULE LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
+  if (Enter("LoadLibraryExA", Join(Str(path), Hex(flags)))) return nullptr;
+  State().lastLoadFlags = static_cast<int>(flags);
+  // The search flags need an absolute path and, before Windows 8, an update.
+  bool search = flags & ~LOAD_WITH_ALTERED_SEARCH_PATH;
+  if (file || (search && (!HasSetDefaultDllDirectories() || (flags & LOAD_WITH_ALTERED_SEARCH_PATH)))) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadModule(path);
 }
 
 // The system's own module: only what programs look up at run time.
@@ -202,9 +237,18 @@ static BOOL MoveFileExStandIn(LPCSTR, LPCSTR, DWORD) {
   return FALSE;
 }
 
+static BOOL WINAPI SetDefaultDllDirectoriesStandIn(DWORD flags) {
+  if (Enter("SetDefaultDllDirectories", Hex(flags))) return FALSE;
+  if (flags != LOAD_LIBRARY_SEARCH_SYSTEM32) Fatal("SetDefaultDllDirectories: only the system folder is simulated");
+  State().dllSearch = "system32";
+  return TRUE;
+}
+
 FARPROC GetProcAddress(HMODULE handle, LPCSTR name) {
   if (Enter("GetProcAddress", Join(Handle(handle), Str(name)))) return nullptr;
   if (handle == kKernelModule) {
+    if (name && std::strcmp(name, "SetDefaultDllDirectories") == 0 && HasSetDefaultDllDirectories())
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectoriesStandIn));
     if (name && std::strcmp(name, "MoveFileExA") == 0) {
       auto proc = PlatformId() == VER_PLATFORM_WIN32_NT ? &SimMoveFileEx : &MoveFileExStandIn;
       return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(proc));
@@ -337,6 +381,41 @@ BOOL CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length) {
     destination[i] = static_cast<char>(c >= 0x80 && State().hasOemTable ? State().oemTable[c] : c);
   }
   return TRUE;
+}
+
+// The inverse of the OEM table: an OEM byte becomes the first ANSI byte
+// that converts to it, or '?' when none does.
+BOOL OemToCharBuffA(LPCSTR source, LPSTR destination, DWORD length) {
+  if (Enter("OemToCharBuffA", Dec(length))) return FALSE;
+  if (!source || !destination) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  for (DWORD i = 0; i < length; i++) {
+    unsigned char c = static_cast<unsigned char>(source[i]);
+    unsigned char out = c;
+    if (State().hasOemTable && c >= 0x80) {
+      out = '?';
+      for (int a = 0x80; a < 256; a++) {
+        if (State().oemTable[a] == c) {
+          out = static_cast<unsigned char>(a);
+          break;
+        }
+      }
+    }
+    destination[i] = static_cast<char>(out);
+  }
+  return TRUE;
+}
+
+DWORD GetTickCount(void) {
+  Enter("GetTickCount", "");
+  return State().ticks += 16;
+}
+
+DWORD GetCurrentProcessId(void) {
+  Enter("GetCurrentProcessId", "");
+  return 0x5A4;
 }
 
 // ---- Shell and OLE ----

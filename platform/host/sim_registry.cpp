@@ -20,6 +20,7 @@ struct Key {
   std::map<std::string, Value> values;                  // by upper-cased name
   bool denyOpen = false;
   bool deleted = false;
+  std::shared_ptr<Key> link;  // a symbolic-link key: where it leads
 };
 
 struct OpenKey {
@@ -88,6 +89,7 @@ std::shared_ptr<Key> Walk(std::shared_ptr<Key> from, const std::vector<std::stri
       it = from->subkeys.emplace(Upper(name), child).first;
     }
     from = it->second;
+    if (from->link && &name != &names.back()) from = from->link;  // keys on the way are followed
   }
   return from;
 }
@@ -104,6 +106,15 @@ void MarkDeleted(Key& key) {
   key.deleted = true;
   for (auto& child : key.subkeys) MarkDeleted(*child.second);
   key.subkeys.clear();
+}
+
+// The key that holds `key` as a subkey, searched below `from`.
+std::shared_ptr<Key> FindOwner(const std::shared_ptr<Key>& from, const std::shared_ptr<Key>& key) {
+  for (const auto& child : from->subkeys) {
+    if (child.second == key) return from;
+    if (auto found = FindOwner(child.second, key)) return found;
+  }
+  return nullptr;
 }
 
 std::string ValueName(const char* name) { return name ? Upper(name) : std::string(); }
@@ -173,6 +184,15 @@ std::vector<std::string> SimRegSubkeys(HKEY root, const std::string& path) {
   return names;
 }
 
+void SimRegMakeLink(HKEY root, const std::string& path, HKEY targetRoot, const std::string& target) {
+  auto to = SimKey(targetRoot, target);
+  if (!to) Fatal("SimRegMakeLink to a missing key: " + target);
+  auto key = SimKey(root, path, true);
+  if (!key->subkeys.empty()) Fatal("SimRegMakeLink over a key with subkeys: " + path);
+  key->link = to;
+  key->values[Upper("SymbolicLinkValue")] = Value{REG_LINK, target};
+}
+
 void SimRegDenyOpen(HKEY root, const std::string& path) { SimKey(root, path, true)->denyOpen = true; }
 
 int SimOpenKeyCount() { return static_cast<int>(State().handles.size()); }
@@ -180,8 +200,8 @@ int SimOpenKeyCount() { return static_cast<int>(State().handles.size()); }
 // ---- Registry calls ----
 
 LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-  if (Enter("RegOpenKeyExA", Join(KeyName(parent), Str(subKey), Hex(access)))) return InjectedError();
-  (void)options;
+  if (Enter("RegOpenKeyExA", Join(KeyName(parent), Str(subKey), Hex(options), Hex(access))))
+    return InjectedError();
   std::shared_ptr<Key> from;
   REGSAM parentAccess;
   if (!Lookup(parent, &from, &parentAccess)) return ERROR_INVALID_HANDLE;
@@ -190,6 +210,7 @@ LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHK
   if (!SplitKeyPath(subKey, &names)) return ERROR_BAD_PATHNAME;
   std::shared_ptr<Key> key = Walk(from, names);
   if (!key) return ERROR_FILE_NOT_FOUND;
+  if (key->link && !(options & REG_OPTION_OPEN_LINK)) key = key->link;
   if (key->denyOpen) return ERROR_ACCESS_DENIED;
   HKEY handle = reinterpret_cast<HKEY>(NewHandle());
   State().handles[handle] = OpenKey{key, access};
@@ -285,12 +306,21 @@ LONG RegDeleteKeyA(HKEY parent, LPCSTR subKey) {
   if (names.empty()) return ERROR_INVALID_PARAMETER;
   std::vector<std::string> parentNames(names.begin(), names.end() - 1);
   std::shared_ptr<Key> owner = Walk(from, parentNames);
+  if (owner && owner->link) owner = owner->link;
   std::shared_ptr<Key> key = owner ? Walk(owner, {names.back()}) : nullptr;
   if (!key) return ERROR_FILE_NOT_FOUND;
+  // The deletion follows a link and takes the key it leads to.
+  while (key->link) {
+    std::shared_ptr<Key> target = key->link;
+    owner = nullptr;
+    for (const auto& root : State().roots) owner = owner ? owner : FindOwner(root.second, target);
+    if (!owner) return ERROR_FILE_NOT_FOUND;
+    key = target;
+  }
   if (key->denyOpen) return ERROR_ACCESS_DENIED;
   // NT deletes only leaf keys; 95/98 take the whole tree.
   if (PlatformId() == VER_PLATFORM_WIN32_NT && !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
   MarkDeleted(*key);
-  owner->subkeys.erase(Upper(names.back()));
+  owner->subkeys.erase(Upper(key->name));
   return ERROR_SUCCESS;
 }

@@ -31,6 +31,7 @@ struct WindowState {
   std::map<HWND, Window> windows;
   std::deque<MSG> queue;
   bool quitPending = false;
+  int hungWindows = 0;
   int quitCode = 0;
   int emptyReads = 0;
   std::map<std::string, HANDLE> resources;  // icons and cursors, one handle each
@@ -289,6 +290,25 @@ LRESULT DispatchMessageA(const MSG* msg) {
   return window->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
+void SimAddHungWindow() { State().hungWindows++; }
+
+// Only broadcasts are simulated. A hung window holds the broadcast for the
+// whole timeout unless SMTO_ABORTIFHUNG skips it.
+LRESULT SendMessageTimeoutA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                            UINT timeout, ULONG_PTR* result) {
+  if (Enter("SendMessageTimeoutA", Join(WindowName(handle), Hex(message), Hex(wParam),
+                                        Hex(static_cast<uint64_t>(lParam)), Hex(flags), Dec(timeout))))
+    return 0;
+  if (handle != HWND_BROADCAST) Fatal("SendMessageTimeoutA is simulated for broadcasts only");
+  if (result) *result = 0;
+  if (State().hungWindows && !(flags & SMTO_ABORTIFHUNG)) {
+    if (timeout == 0xFFFFFFFFu) Fatal("SendMessageTimeoutA broadcast to a hung window without a timeout");
+    SetError(ERROR_TIMEOUT);
+    return 0;
+  }
+  return 1;
+}
+
 void PostQuitMessage(int exitCode) {
   Enter("PostQuitMessage", Dec(exitCode));
   State().quitPending = true;
@@ -303,7 +323,10 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
 LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   if (Enter("SendMessageA", Join(WindowName(handle), Hex(message), Hex(wParam), Hex(static_cast<uint64_t>(lParam)))))
     return 0;
-  if (handle == HWND_BROADCAST) return 1;
+  if (handle == HWND_BROADCAST) {
+    if (State().hungWindows) Fatal("SendMessageA broadcast to a hung window never returns");
+    return 1;
+  }
   Window* window = Live(handle);
   if (!window) {
     SetError(ERROR_INVALID_WINDOW_HANDLE);

@@ -102,6 +102,8 @@ typedef uintptr_t DWORD_PTR_T;
 #define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_DISK_FULL 112L
+#define ERROR_TIMEOUT 1460L
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_DIRECTORY 267L
 #define ERROR_KEY_DELETED 1018L
@@ -128,6 +130,7 @@ typedef uintptr_t DWORD_PTR_T;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
@@ -150,6 +153,9 @@ typedef uintptr_t DWORD_PTR_T;
 #define THREAD_PRIORITY_IDLE (-15)
 #define THREAD_PRIORITY_TIME_CRITICAL 15
 #define STARTF_USESHOWWINDOW 0x1
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x8
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x100
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
 #define SW_HIDE 0
 #define SW_SHOWDEFAULT 10
 #define VER_PLATFORM_WIN32s 0
@@ -171,6 +177,8 @@ typedef uintptr_t DWORD_PTR_T;
 #define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
+#define REG_LINK 6
+#define REG_OPTION_OPEN_LINK 0x8
 
 // Windows and messages.
 #define CS_VREDRAW 0x1
@@ -195,6 +203,7 @@ typedef uintptr_t DWORD_PTR_T;
 #define WM_USER 0x0400
 #define HWND_BROADCAST ((HWND)(LONG_PTR)0xffff)
 #define GW_HWNDNEXT 2
+#define SMTO_ABORTIFHUNG 0x2
 #define GW_OWNER 4
 #define GW_CHILD 5
 #define COLOR_BTNFACE 15
@@ -297,7 +306,11 @@ struct LOGFONTA {
   CHAR lfFaceName[LF_FACESIZE];
 };
 
-struct SECURITY_ATTRIBUTES;
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 struct OVERLAPPED;
 typedef OVERLAPPED* LPOVERLAPPED;
@@ -319,12 +332,17 @@ BOOL DeleteFileA(LPCSTR path);
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL RemoveDirectoryA(LPCSTR path);
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES sa);
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
+DWORD GetTickCount(void);
+DWORD GetCurrentProcessId(void);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL GetVersionExA(LPOSVERSIONINFOA info);
 HMODULE LoadLibraryA(LPCSTR path);
+HMODULE LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSa,
@@ -384,8 +402,11 @@ BOOL SetWindowTextA(HWND window, LPCSTR text);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 HWND GetWindow(HWND window, UINT command);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                            UINT timeout, ULONG_PTR* result);
 DWORD GetSysColor(int index);
 BOOL CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);
+BOOL OemToCharBuffA(LPCSTR source, LPSTR destination, DWORD length);
 
 // GDI.
 HGDIOBJ GetStockObject(int object);
