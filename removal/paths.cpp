@@ -73,3 +73,48 @@ int PathsEqual(const char* a, const char* b) {
   }
   return *a == *b;
 }
+
+// The length of the folders `path` shares with the first n bytes of
+// WorkPath (up to and including the last common backslash).
+static u32 SharedFolders(const char* path, u32 n) {
+  u32 shared = 0;
+  for (u32 i = 0; i < n && FoldAsciiUpper(path[i]) == FoldAsciiUpper(WorkPath[i]); i++)
+    if (WorkPath[i] == '\\') shared = i + 1;
+  return shared;
+}
+
+// Another user who can write below the installation folder could swap one
+// of its folders for a link to anywhere. Below InstallDir every folder from
+// InstallDir down counts; elsewhere only the entry's own. Folders above
+// InstallDir are followed: a relocated Program Files is a link too.
+int EntryFolderFreeOfLinks(char* checked) {
+  u32 n = StrLen(WorkPath);
+  if (n && WorkPath[n - 1] == '\\') n--;  // a folder entry: its own name is the last part
+  while (n && WorkPath[n - 1] != '\\') n--;
+  if (!n) return 1;  // a bare name: no folder of its own to check
+  // WorkPath[0, n) is the entry's folder with its backslash. The folders it
+  // shares with `checked` were found free with it.
+  u32 shared = SharedFolders(checked, n);
+  u32 install = StrLen(InstallDir);
+  u32 from = n - 1;
+  if (install && SharedFolders(InstallDir, n) == install) {
+    if (shared == n) return 1;  // the folder or one that holds it was checked
+    from = shared >= install ? shared : install - 1;
+  } else if (shared == n && !checked[n]) {
+    return 1;
+  }
+  for (; from < n; from++) {
+    if (WorkPath[from] != '\\' || from < 3) continue;  // a drive root is never a link
+    WorkPath[from] = 0;
+    DWORD attributes = GetFileAttributesA(WorkPath);
+    WorkPath[from] = '\\';
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
+  }
+  // A folder that holds the last one checked (the installation folder's own,
+  // in the sweep) leaves that one remembered.
+  if (shared < n) {
+    MemCopy(checked, WorkPath, n);
+    checked[n] = 0;
+  }
+  return 1;
+}

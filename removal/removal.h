@@ -16,6 +16,12 @@ int ResolveEntryDir(const FileRecord* record);
 // 0 when the path would not fit; the caller then skips the entry.
 int ComposeEntryPath(const FileRecord* record);
 int ComposeShortcutPath(const ShortcutRecord* record);
+// 1 when the entry in WorkPath is not reached through a junction, mount
+// point or symbolic link: none of the folders from InstallDir down to the
+// entry's folder, or the entry's own folder when it lies elsewhere, is one.
+// `checked` (PATH_BUFFER_SIZE bytes, empty at first) remembers the last
+// folder found free, so each folder is checked once while a list stays in it.
+int EntryFolderFreeOfLinks(char* checked);
 
 void RemoveFiles(void);
 void RemoveShortcuts(void);

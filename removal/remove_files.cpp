@@ -6,6 +6,10 @@
 
 int AnswerMode = AnswerAsk;
 
+// How long one window may take over the font change before the broadcast
+// moves on (milliseconds).
+enum { FONT_BROADCAST_TIMEOUT = 1000 };
+
 static const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // Failures that mean "not allowed now" rather than "not there": read-only,
@@ -53,8 +57,10 @@ static int ReleaseSharedReference(void) {
   return goOn;
 }
 
+// The server's own dependencies come from its folder, never from the
+// uninstaller's or the current one.
 static void UnregisterServer(void) {
-  HMODULE module = LoadLibraryA(WorkPath);
+  HMODULE module = LoadLibraryExA(WorkPath, 0, LibraryLoadFlags);
   if ((UINT_PTR)module < 32) return;
   typedef HRESULT(WINAPI * UnregisterProc)(void);
   UnregisterProc unregister = (UnregisterProc)(void*)GetProcAddress(module, "DllUnregisterServer");
@@ -62,10 +68,21 @@ static void UnregisterServer(void) {
   FreeLibrary(module);
 }
 
+// A link's attributes would be set on what it points to.
 static void ClearReadOnly(void) {
   DWORD attributes = GetFileAttributesA(WorkPath);
-  if (attributes != INVALID_FILE_ATTRIBUTES)
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     SetFileAttributesA(WorkPath, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+}
+
+// A font or server entry that is itself a link gets no treatment: that
+// would unregister or unload whatever the link points to. Deleting it
+// removes only the link.
+static u8 TreatmentsFor(u8 flags) {
+  if (!(flags & (FILE_FONT | FILE_SELFREG))) return flags;
+  DWORD attributes = GetFileAttributesA(WorkPath);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
+  return flags;
 }
 
 // Font and server treatment, then the deletion; a refused deletion is
@@ -74,7 +91,10 @@ static void RemoveFile(u8 flags) {
   for (;;) {
     if (flags & FILE_FONT) {
       RemoveFontResourceA(WorkPath);
-      SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+      // A window that no longer answers would hold a plain broadcast for ever.
+      ULONG_PTR ignored;
+      SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG,
+                          FONT_BROADCAST_TIMEOUT, &ignored);
     }
     if (flags & FILE_SELFREG) UnregisterServer();
     if (DeleteFileA(WorkPath)) return;
@@ -102,15 +122,18 @@ static void RemoveFile(u8 flags) {
 }
 
 void RemoveFiles(void) {
+  char checked[PATH_BUFFER_SIZE];
+  checked[0] = 0;
   for (u32 i = 0; i < UninstallInfo.fileCount; i++) {
     const FileRecord* record = UninstallInfo.fileList[i];
-    // A path that does not fit the buffer is left alone entirely.
-    if (!ComposeEntryPath(record)) continue;
+    // A path that does not fit the buffer, or that leads through a link, is
+    // left alone entirely.
+    if (!ComposeEntryPath(record) || !EntryFolderFreeOfLinks(checked)) continue;
     if (!record->name[0]) {
       RemoveDirectoryA(WorkPath);
       continue;
     }
     if ((record->flags & FILE_SHARED) && !ReleaseSharedReference()) continue;
-    RemoveFile(record->flags);
+    RemoveFile(TreatmentsFor(record->flags));
   }
 }

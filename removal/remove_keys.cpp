@@ -28,8 +28,17 @@ void RemoveRegistryKeys(void) {
 LONG DeleteKeyTree(HKEY parent, const char* subKey) {
   if (!subKey || !subKey[0]) return ERROR_BADKEY;
   HKEY key;
-  LONG result = RegOpenKeyExA(parent, subKey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+  // A symbolic-link key is opened as itself: followed, its target's tree
+  // would be emptied. It is left in place, and so is the key that holds it,
+  // since the deletion of a link would take its target.
+  LONG result = RegOpenKeyExA(parent, subKey, REG_OPTION_OPEN_LINK,
+                              DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key);
   if (result != ERROR_SUCCESS) return result;
+  DWORD type = 0;
+  if (RegQueryValueExA(key, "SymbolicLinkValue", 0, &type, 0, 0) == ERROR_SUCCESS && type == REG_LINK) {
+    RegCloseKey(key);
+    return ERROR_ACCESS_DENIED;
+  }
   char name[1024];
   for (;;) {
     DWORD size = sizeof(name);

@@ -3,10 +3,13 @@
 #include "removal/removal.h"
 
 void RemoveShortcuts(void) {
+  char checked[PATH_BUFFER_SIZE];
+  checked[0] = 0;
   for (u32 i = 0; i < UninstallInfo.shortcutCount; i++) {
     const ShortcutRecord* record = UninstallInfo.shortcutList[i];
     if (record->name[0]) {
-      if (!ComposeShortcutPath(record)) continue;  // too long for a path: left alone
+      // too long for a path, or in a folder that is a link: left alone
+      if (!ComposeShortcutPath(record) || !EntryFolderFreeOfLinks(checked)) continue;
       DeleteFileA(WorkPath);
     }
     // Fails while the folder still holds anything, so the attempt after the

@@ -86,6 +86,8 @@ void SweepDirectories(void) {
   lastAttemptedDir[0] = 0;
   ProtectedFolders folders;
   folders.looked = 0;
+  char checked[PATH_BUFFER_SIZE];
+  checked[0] = 0;
 
   for (u32 i = 0; i < UninstallInfo.fileCount; i++) {
     const FileRecord* record = UninstallInfo.fileList[i];
@@ -93,6 +95,7 @@ void SweepDirectories(void) {
     if (!CandidateDirectory(record)) continue;
     if (PathsEqual(WorkPath, lastAttemptedDir)) continue;
     if (IsProtected(&folders, WorkPath)) continue;
+    if (!EntryFolderFreeOfLinks(checked)) continue;
     StrCopy(lastAttemptedDir, WorkPath);
     RemoveDirectoryA(lastAttemptedDir);
   }

@@ -35,7 +35,7 @@ TEST_F(RemoveFilesTest, SharedCountAboveOneIsDecrementedAndTheFileStays) {
   EXPECT_TRUE(SimExists(kDll));
   EXPECT_TRUE(SimMessageBoxes().empty());
   EXPECT_EQ(0, SimCallCount("RemoveFontResourceA"));
-  EXPECT_EQ(0, SimCallCount("LoadLibraryA"));
+  EXPECT_EQ(0, SimCallCount("LoadLibraryExA"));
   EXPECT_EQ(0, SimOpenKeyCount());
 }
 
@@ -127,21 +127,27 @@ TEST_F(RemoveFilesTest, DirectoryEntryIgnoresItsFlags) {
   SimAddDir("C:\\Program Files\\Vantor\\data");
   Load({{".\\data", "", FILE_SHARED | FILE_FONT | FILE_SELFREG}});
   RemoveFiles();
-  EXPECT_EQ(std::vector<std::string>{"RemoveDirectoryA"}, SimCallNames());
+  EXPECT_EQ((std::vector<std::string>{"GetFileAttributesA(C:\\Program Files\\Vantor)",
+                                      "RemoveDirectoryA(C:\\Program Files\\Vantor\\data)"}),
+            SimCalls()) << "only the installation folder is checked for a link";
   EXPECT_FALSE(SimExists("C:\\Program Files\\Vantor\\data"));
 }
 
+// A top-level window that no longer answers cannot hold the uninstall: the
+// broadcast skips hung windows and waits at most a second for each other.
 TEST_F(RemoveFilesTest, FontIsRemovedAndBroadcastBeforeDeletion) {
   SimAddFile("C:\\WINDOWS\\Fonts\\glide.ttf", "", FILE_ATTRIBUTE_READONLY);
+  SimAddHungWindow();
   Load({{"C:\\WINDOWS\\Fonts", "glide.ttf", FILE_FONT}});
   SimAnswerDialog(IDNO);
   RemoveFiles();
-  auto names = SimCallNames();
-  ASSERT_GE(names.size(), 3u);
-  EXPECT_EQ("RemoveFontResourceA", names[0]);
-  EXPECT_EQ("SendMessageA", names[1]);
-  EXPECT_EQ("DeleteFileA", names[2]);
-  EXPECT_TRUE(Called("RemoveFontResourceA(C:\\WINDOWS\\Fonts\\glide.ttf)"));
+  std::vector<std::string> calls = SimCalls();
+  ASSERT_GE(calls.size(), 5u);
+  EXPECT_EQ("GetFileAttributesA(C:\\WINDOWS\\Fonts)", calls[0]);
+  EXPECT_EQ("GetFileAttributesA(C:\\WINDOWS\\Fonts\\glide.ttf)", calls[1]) << "not a link";
+  EXPECT_EQ("RemoveFontResourceA(C:\\WINDOWS\\Fonts\\glide.ttf)", calls[2]);
+  EXPECT_EQ("SendMessageTimeoutA(broadcast,0x1d,0x0,0x0,0x2,1000)", calls[3]);
+  EXPECT_EQ("DeleteFileA(C:\\WINDOWS\\Fonts\\glide.ttf)", calls[4]);
 }
 
 TEST_F(RemoveFilesTest, ServerIsUnregisteredThenDeleted) {
@@ -149,7 +155,7 @@ TEST_F(RemoveFilesTest, ServerIsUnregisteredThenDeleted) {
   SimAddModule("C:\\Program Files\\Vantor\\plain.dll", false);
   SimAddFile("C:\\Program Files\\Vantor\\gone.dll");
   Load({{".", "srv.dll", FILE_SELFREG}, {".", "plain.dll", FILE_SELFREG}, {".", "gone.dll", FILE_SELFREG}});
-  SimFailCall("LoadLibraryA", 3, 126);
+  SimFailCall("LoadLibraryExA", 3, 126);
   RemoveFiles();
   EXPECT_TRUE(Called("DllUnregisterServer(C:\\Program Files\\Vantor\\srv.dll)"));
   EXPECT_EQ(1, SimCallCount("DllUnregisterServer"));
@@ -158,6 +164,30 @@ TEST_F(RemoveFilesTest, ServerIsUnregisteredThenDeleted) {
   EXPECT_FALSE(SimExists("C:\\Program Files\\Vantor\\srv.dll"));
   EXPECT_FALSE(SimExists("C:\\Program Files\\Vantor\\plain.dll"));
   EXPECT_FALSE(SimExists("C:\\Program Files\\Vantor\\gone.dll")) << "deleted even when not loadable";
+  EXPECT_EQ(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32, SimLastLoadFlags())
+      << "its dependencies from its own folder and the system's";
+}
+
+// Before anything loads a library by name, the search is cut down as far as
+// the system allows; a server is then loaded to match.
+TEST_F(RemoveFilesTest, LibrarySearchIsRestrictedAtStartUp) {
+  struct {
+    bool available;
+    const char* search;
+    int flags;
+  } rows[] = {{true, "system32", LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32},
+              {false, "default", LOAD_WITH_ALTERED_SEARCH_PATH}};
+  for (const auto& row : rows) {
+    TearDown();
+    SetUp();
+    SimSetDefaultDllDirectories(row.available);
+    SimAddModule("C:\\Program Files\\Vantor\\srv.dll", true);
+    Load({{".", "srv.dll", FILE_SELFREG}});
+    EXPECT_EQ(row.search, SimDllSearch());
+    RemoveFiles();
+    EXPECT_EQ(row.flags, SimLastLoadFlags()) << row.search;
+    EXPECT_EQ(1, SimCallCount("DllUnregisterServer")) << row.search;
+  }
 }
 
 class AnswerTest : public RemoveFilesTest {
@@ -258,7 +288,7 @@ TEST_F(AnswerTest, TooLongPathIsLeftAlone) {
 // the next entry and reports nothing.
 TEST_F(AnswerTest, EveryFailingCallIsAbsorbed) {
   const char* calls[] = {"RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA",
-                         "RemoveFontResourceA", "SendMessageA", "LoadLibraryA", "GetProcAddress",
+                         "RemoveFontResourceA", "SendMessageTimeoutA", "LoadLibraryExA", "GetProcAddress",
                          "DeleteFileA", "GetFileAttributesA", "SetFileAttributesA", "RemoveDirectoryA",
                          "DialogBoxParamA", "MessageBoxA", "RegCloseKey", "FreeLibrary"};
   for (const char* call : calls) {

@@ -5,6 +5,12 @@
 
 namespace {
 
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+  return s;
+}
+
 const std::string kGroup = "C:\\WINDOWS\\Start Menu\\Programs\\Vantor";
 
 class StagesTest : public SimTest {
@@ -49,9 +55,74 @@ TEST_F(StagesTest, ShortcutRecordsWithEmptyParts) {
   SimAddFile("C:\\Here\\bare.lnk");
   RemoveShortcuts();
   std::vector<std::string> expected = {"RemoveDirectoryA(" + kGroup + "\\)", "DeleteFileA(bare.lnk)",
-                                       "DeleteFileA(.\\x\\y.lnk)", "RemoveDirectoryA(.\\x)"};
+                                       "GetFileAttributesA(.\\x)", "DeleteFileA(.\\x\\y.lnk)",
+                                       "RemoveDirectoryA(.\\x)"};
   EXPECT_EQ(expected, SimCalls());
   EXPECT_FALSE(SimExists("C:\\Here\\bare.lnk"));
+}
+
+// A link at each level: above the installation folder (followed, as a
+// relocated Program Files must be), at it, below it, at an entry's own
+// folder elsewhere, and the entry itself. Nothing is deleted, changed,
+// unregistered or removed through one, and each folder is checked once.
+TEST_F(StagesTest, NothingIsRemovedThroughALink) {
+  const std::string app = "C:\\Program Files\\Vantor";
+  const char* levels[] = {nullptr, "C:\\Program Files", "C:\\Program Files\\Vantor",
+                          "C:\\Program Files\\Vantor\\a", "C:\\Program Files\\Vantor\\a\\b",
+                          "C:\\Shared\\Lib", "C:\\Program Files\\Vantor\\srv.dll"};
+  for (const char* link : levels) {
+    TearDown();
+    SetUp();
+    std::vector<std::string> files = {app + "\\a\\b\\f1.txt", app + "\\a\\b\\f2.txt", app + "\\a\\f3.txt",
+                                      app + "\\top.txt", "C:\\Shared\\Lib\\lib.dll", kGroup + "\\go.lnk"};
+    for (const auto& f : files) SimAddFile(f, "", f == files.back() ? 0 : FILE_ATTRIBUTE_READONLY);
+    SimAddModule(app + "\\srv.dll", true);
+    SimAddDir(app + "\\a\\b\\c");
+    if (link) SimMakeLink(link);
+    Load(Block()
+             .files({{".\\a\\b", "f1.txt", 0}, {".\\a\\b", "f2.txt", 0}, {".\\a", "f3.txt", 0},
+                     {".", "top.txt", 0}, {".", "srv.dll", FILE_SELFREG}, {".\\a\\b\\c", "", 0},
+                     {"C:\\Shared\\Lib", "lib.dll", 0}})
+             .shortcuts({{kGroup, "go.lnk"}}));
+    AnswerMode = AnswerYesToAll;
+    std::vector<std::string> calls;
+    for (void (*stage)() : {RemoveFiles, RemoveShortcuts, SweepDirectories}) {
+      SimClearCalls();
+      stage();
+      std::vector<std::string> checks = Calls("GetFileAttributesA");
+      for (const auto& c : checks)
+        EXPECT_TRUE(link || std::count(checks.begin(), checks.end(), c) == 1) << "checked again: " << c;
+      if (stage == RemoveFiles && !link) {
+        std::vector<std::string> expected = {
+            "GetFileAttributesA(" + app + ")", "GetFileAttributesA(" + app + "\\a)",
+            "GetFileAttributesA(" + app + "\\a\\b)", "GetFileAttributesA(" + app + "\\srv.dll)",
+            "GetFileAttributesA(C:\\Shared\\Lib)"};
+        for (const auto& e : expected) EXPECT_EQ(1, std::count(checks.begin(), checks.end(), e)) << e;
+      }
+      calls.insert(calls.end(), SimCalls().begin(), SimCalls().end());
+    }
+    std::string where = link ? link : "no link";
+    bool above = link && std::string(link) == "C:\\Program Files";
+    std::string under = link && !above ? Upper(std::string(link)) + "\\" : "\x01";
+    for (const auto& call : calls) {
+      std::string name = call.substr(0, call.find('('));
+      bool changes = name == "DeleteFileA" || name == "SetFileAttributesA" || name == "RemoveDirectoryA" ||
+                     name == "LoadLibraryExA" || name == "RemoveFontResourceA";
+      EXPECT_FALSE(changes && Upper(call).find(under) != std::string::npos) << where << ": " << call;
+    }
+    for (const auto& f : files) {
+      bool kept = Upper(f).rfind(under, 0) == 0;
+      EXPECT_EQ(kept, SimExists(f)) << where << ": " << f;
+    }
+    bool self = link && std::string(link).find("srv.dll") != std::string::npos;
+    bool reached = !link || above || self || std::string(link).find("Vantor") == std::string::npos ||
+                   std::string(link).find("\\a") != std::string::npos;
+    long unregistered = std::count_if(calls.begin(), calls.end(), [](const std::string& c) {
+      return c.rfind("DllUnregisterServer(", 0) == 0;
+    });
+    EXPECT_EQ(reached && !self ? 1 : 0, unregistered) << where;
+    EXPECT_EQ(self, SimExists(app + "\\srv.dll") == false && self) << where << ": the link itself is deleted";
+  }
 }
 
 class SweepTest : public StagesTest {
@@ -170,6 +241,23 @@ TEST_F(KeysTest, TreeIsDeletedLeavesFirstOnNt) {
   EXPECT_NE(std::string::npos, deletions[0].find("A1"));
   EXPECT_NE(std::string::npos, deletions[4].find("Software\\V)")) << deletions[4];
   EXPECT_EQ(0, SimOpenKeyCount());
+}
+
+// Below a listed key, a symbolic link to another key is opened as itself and
+// left in place, with the keys that hold it; whatever it leads to is kept.
+TEST_F(KeysTest, LinkKeysAreNotFollowed) {
+  for (const char* k : {"Software\\Victim\\Deep", "Software\\Leaf", "Software\\V\\Plain"})
+    SimRegCreateKey(HKEY_CURRENT_USER, k);
+  SimRegMakeLink(HKEY_CURRENT_USER, "Software\\V\\Tree", HKEY_CURRENT_USER, "Software\\Victim");
+  SimRegMakeLink(HKEY_CURRENT_USER, "Software\\V\\Sub\\ToLeaf", HKEY_CURRENT_USER, "Software\\Leaf");
+  Load(Block().keys({{0x80000001, "Software\\V"}}));
+  RemoveRegistryKeys();
+  EXPECT_TRUE(SimRegKeyExists(HKEY_CURRENT_USER, "Software\\Victim\\Deep"));
+  EXPECT_TRUE(SimRegKeyExists(HKEY_CURRENT_USER, "Software\\Leaf"));
+  EXPECT_TRUE(SimRegKeyExists(HKEY_CURRENT_USER, "Software\\V\\Tree"));
+  EXPECT_EQ(0, SimOpenKeyCount());
+  for (const auto& open : Calls("RegOpenKeyExA"))
+    EXPECT_NE(std::string::npos, open.find(",0x8,")) << "opened without REG_OPTION_OPEN_LINK: " << open;
 }
 
 TEST_F(KeysTest, DeleteKeyTreeResults) {
