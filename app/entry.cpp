@@ -6,6 +6,6 @@
 extern "C" void WinMainCRTStartup(void) {
   // The command line and show command are passed for the logic's signature;
   // it uses only the instance handle.
-  int exitCode = RunUninstaller(GetModuleHandleA(NULL), NULL, GetCommandLineA(), SW_SHOWDEFAULT);
+  int exitCode = RunUninstaller(GetModuleHandleA(NULL), NULL, NULL, SW_SHOWDEFAULT);
   ExitProcess((UINT)exitCode);
 }

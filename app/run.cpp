@@ -31,7 +31,22 @@ int RunUninstaller(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 // Sets up the process-wide state. Fails (0) only when one of the three path
 // buffers cannot be had: every later step needs them.
+// System code loads DLLs by name (the theme, version and window-manager
+// libraries among them), and by default the program's own folder is searched
+// first: a folder other users can write to would supply them. Where Windows
+// offers it (8 and later, 7 and Vista with their update), only the system
+// folder is searched from here on.
+static void RestrictLibrarySearch(void) {
+  typedef BOOL(WINAPI * SetDefaultProc)(DWORD);
+  SetDefaultProc setDefault =
+      (SetDefaultProc)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "SetDefaultDllDirectories");
+  LibraryLoadFlags = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)
+                         ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                         : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
 int InitializeRun(HINSTANCE instance) {
+  RestrictLibrarySearch();
   InstanceHandle = instance;
   OleInitialize(0);
   CreateDialogBrush();

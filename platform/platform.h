@@ -19,6 +19,15 @@
 #include "platform/host/win32_host.h"
 #endif
 
+// The stub's process-wide variables: placed with the initialised data, not
+// in a .bss section of their own. Three sections instead of four let the
+// headers fit the first 512 bytes of the file; anything large is allocated.
+#ifdef _WIN32
+#define IMAGE_DATA __attribute__((section(".data$state")))
+#else
+#define IMAGE_DATA
+#endif
+
 typedef uint8_t u8;
 typedef uint16_t u16;
 typedef uint32_t u32;

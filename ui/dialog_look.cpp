@@ -1,8 +1,8 @@
 // The program's dialog in the button-face colour with a normal-weight font.
 #include "ui/ui.h"
 
-HBRUSH DialogBrush;
-HFONT DialogFont;
+IMAGE_DATA HBRUSH DialogBrush;
+IMAGE_DATA HFONT DialogFont;
 
 void CreateDialogBrush(void) {
   HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));

@@ -11,7 +11,7 @@
 
 volatile DataLocatorRecord DataLocator = {{'w', 'w', 'g', 'T', ')', 'H'}, 0};
 
-UninstallInfoModel UninstallInfo;
+IMAGE_DATA UninstallInfoModel UninstallInfo;
 
 enum { LOAD_OUT_OF_MEMORY = STR_OUT_OF_MEMORY, LOAD_INVALID = STR_INVALID_INFO };
 
@@ -25,24 +25,25 @@ static const u32 MAX_FILE_POSITION = 0x7FFFFFFF;
 // delivers every byte asked for, FileTell and FileSeek work on the logical
 // position.
 
+// The buffer lives on the heap for the load only: as a variable it would
+// take its size in the image's file.
 enum { READ_BUFFER_SIZE = 16384 };
 
-static struct {
+IMAGE_DATA static struct {
   HANDLE handle;
   u32 position;     // logical position of the next byte to deliver
-  u32 bufferStart;  // file position of ReadBuffer[0]
-  u32 bufferLength; // valid bytes in ReadBuffer
-  u8 buffer[READ_BUFFER_SIZE];
+  u32 bufferStart;  // file position of buffer[0]
+  u32 bufferLength; // valid bytes in buffer
+  u8* buffer;
 } Reader;
 
 static HANDLE FileOpen(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, 0);
-  Reader.handle = h;
   Reader.position = 0;
   Reader.bufferStart = 0;
   Reader.bufferLength = 0;
-  return h;
+  Reader.handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+  return Reader.handle;
 }
 
 static int FillBuffer(void) {
@@ -80,7 +81,10 @@ static u32 FileTell(void) { return Reader.position; }
 
 static void FileSeek(u32 position) { Reader.position = position; }
 
-static void FileClose(void) { CloseHandle(Reader.handle); }
+static void FileClose(void) {
+  CloseHandle(Reader.handle);
+  FreeAndClear(&Reader.buffer);
+}
 
 static int ReadU16(u16* value) {
   u8 b[2];
@@ -320,7 +324,7 @@ static int ReadBlock(u32 offset) {
 int ReadUninstallInfoFile(const char* path, u32 dataOffset) {
   if (!dataOffset) return LOAD_NO_DATA;
   if (FileOpen(path) == INVALID_HANDLE_VALUE) return LOAD_CANNOT_OPEN;
-  int code = ReadBlock(dataOffset);
+  int code = AllocZeroed(READ_BUFFER_SIZE, &Reader.buffer) ? ReadBlock(dataOffset) : LOAD_OUT_OF_MEMORY;
   FileClose();
   return code;
 }

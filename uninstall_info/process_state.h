@@ -11,3 +11,6 @@ extern HWND OwnerWindow;
 extern char* ModulePath;  // the stub's own full path, filled by the loader
 extern char* WorkPath;    // scratch path of the removal stages
 extern char* InstallDir;  // directory of the stub's own file
+// The flags a self-registering server is loaded with: its dependencies come
+// from its own folder and the system's (set at start-up).
+extern DWORD LibraryLoadFlags;

@@ -35,7 +35,7 @@ DWORD ErrorFor(const std::string& call) {
       {"CreateFileA", 32},    {"ReadFile", 23},          {"WriteFile", 112},
       {"SetFilePointer", 131}, {"GetFileAttributesA", 2}, {"RemoveDirectoryA", 145},
       {"RtCalloc", 8},        {"MessageBoxA", 8},        {"DialogBoxParamA", 1813},
-      {"CreateProcessA", 2},  {"LoadLibraryA", 126},     {"GetProcAddress", 127},
+      {"CreateProcessA", 2},  {"LoadLibraryExA", 126},     {"GetProcAddress", 127},
       {"RegQueryValueExA", 2}, {"GetModuleFileNameA", 122}, {"CreateWindowExA", 1407},
       {"RegisterClassA", 1410}};
   auto it = table.find(call);
@@ -74,6 +74,9 @@ struct Allowed {
   bool Covers(const std::string& key) const {
     if (protectedDirs.count(key)) return false;
     if (exact.count(key)) return true;
+    // the NT script's own folder, a fresh one in the temporary folder
+    const std::string scripts = ":C:\\WINDOWS\\TEMP\\~SK";
+    if (key.compare(1, scripts.size(), scripts) == 0) return true;
     for (const auto& t : trees) {
       std::string k = "K" + key.substr(1);  // values as keys
       if (k.compare(0, t.size(), t) == 0 && (k.size() == t.size() || k[t.size()] == '\\' || k[t.size()] == '|'))
@@ -225,6 +228,16 @@ bool Kept(const std::string& item, const std::set<std::string>& owners) {
   return false;
 }
 
+// The clean run's script as a run whose script folder (NT) got another
+// name would write it.
+std::string Renamed(std::string script, const SimProcessRecord& clean, const SimProcessRecord& now) {
+  if (clean.commandLine.rfind("\"", 0) != 0 || clean.currentDirectory == now.currentDirectory) return script;
+  for (size_t at = 0; (at = script.find(clean.currentDirectory, at)) != std::string::npos;
+       at += now.currentDirectory.size())
+    script.replace(at, clean.currentDirectory.size(), now.currentDirectory);
+  return script;
+}
+
 void FaultSweep::Sweep(const App& app, const char* label) {
   bool full = getenv("SWEEPKIT_SWEEP") && std::string(getenv("SWEEPKIT_SWEEP")) == "full";
   Prepare(app, true);
@@ -234,7 +247,7 @@ void FaultSweep::Sweep(const App& app, const char* label) {
   ASSERT_EQ(0, Run());
   const std::vector<std::string> log = SimCalls();
   Snapshot clean = SimSnapshot();
-  const std::string script = SimFileBytes("C:\\Delme.bat");
+  const std::string script = SimFileBytes(StartedScript());
   ASSERT_FALSE(script.empty());
   ASSERT_EQ(1u, SimProcesses().size());
   const SimProcessRecord started = SimLastProcess();
@@ -293,9 +306,9 @@ void FaultSweep::Sweep(const App& app, const char* label) {
       // The script as the clean run wrote it, started the same way, or
       // neither of the two. A thread that cannot be resumed stays suspended:
       // nothing else of the run depends on it.
-      bool hasScript = SimExists("C:\\Delme.bat");
-      if (hasScript && SimFileBytes("C:\\Delme.bat") != script) {
-        ADD_FAILURE() << where << " wrote the script\n" << SimFileBytes("C:\\Delme.bat");
+      bool hasScript = !SimProcesses().empty() && SimExists(StartedScript());
+      if (hasScript && SimFileBytes(StartedScript()) != Renamed(script, started, SimLastProcess())) {
+        ADD_FAILURE() << where << " wrote the script\n" << SimFileBytes(StartedScript());
         problems++;
       }
       const auto& processes = SimProcesses();

@@ -87,3 +87,8 @@ void ExpectNothingLeaked() {
   EXPECT_EQ(0, SimLiveItemLists()) << "shell item lists not freed";
   EXPECT_EQ(0, SimLoadedModuleCount()) << "modules not freed";
 }
+
+std::string StartedScript() {
+  const SimProcessRecord& p = SimLastProcess();
+  return p.commandLine.rfind("\"", 0) == 0 ? p.currentDirectory + "\\Delme.bat" : p.commandLine;
+}

@@ -95,5 +95,10 @@ class SimTest : public ::testing::Test {
   bool Called(const std::string& entry);  // the exact log entry was made
 };
 
+// The script the last started process runs: on NT the interpreter (its
+// quoted path first on the command line) runs "Delme.bat" in its starting
+// folder, on 95/98 the command line names the script.
+std::string StartedScript();
+
 // Everything the test made is released: blocks, handles, keys, GDI objects.
 void ExpectNothingLeaked();

@@ -504,10 +504,18 @@ std::string RandomInstall::Check(const Case& c) {
     m.Shortcuts();
     m.Sweep(installDir, guarded);
     m.Keys();
-    m.nodes.insert("F:" + Up(c.stub.substr(0, 2)) + "\\DELME.BAT");
+    if (c.platform != VER_PLATFORM_WIN32_NT) m.nodes.insert("F:" + Up(c.stub.substr(0, 2)) + "\\DELME.BAT");
   }
 
   int code = RunUninstaller(InstanceHandle, nullptr, (LPSTR) "", 1);
+  // NT: the script waits in a folder of its own, directly in the temporary folder.
+  if (loads && c.confirm && c.platform == VER_PLATFORM_WIN32_NT) {
+    std::string folder = Up(SimLastProcess().currentDirectory);
+    if (folder.rfind("C:\\WINDOWS\\TEMP\\~SK", 0) != 0 || folder.find('\\', 16) != std::string::npos)
+      return "the script's folder is " + folder + "\n";
+    m.nodes.insert("D:" + folder);
+    m.nodes.insert("F:" + folder + "\\DELME.BAT");
+  }
   std::string diff;
   if (code != (loads ? 0 : -1)) diff += "exit code " + std::to_string(code) + "\n";
   std::map<std::string, std::string> after = SimSnapshot();

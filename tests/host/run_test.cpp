@@ -44,7 +44,7 @@ TEST_F(RunTest, ConfirmedRunRemovesThenReportsThenSchedulesRemoval) {
   size_t lastBox = std::find(names.rbegin(), names.rend(), "MessageBoxA").base() - names.begin() - 1;
   EXPECT_LT(IndexOf("GetVersionExA"), lastBox) << "the done box comes after the stages";
   EXPECT_LT(lastBox, IndexOf("DestroyWindow"));
-  EXPECT_TRUE(SimExists("C:\\Delme.bat"));
+  EXPECT_TRUE(SimExists(StartedScript()));
   EXPECT_EQ(0, SimOleNesting());
   EXPECT_EQ(0, SimLiveGdiObjects());
   ExpectNothingLeaked();
