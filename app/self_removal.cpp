@@ -42,16 +42,16 @@ static char* PutPath(char* out, const char* path, int nt) {
   return out;
 }
 
-// The scripts, with a byte 1 to 4 where the stub's path, the installation
-// directory, the script's path or its folder goes. 95 family: ":Repeat /
-// del stub / if exist stub goto Repeat / rmdir dir / del batch". NT family:
-// the same, but the wait ends after a bounded number of tries (the stub's
-// file may never become deletable), and the last line removes the script's
-// own folder, which is the interpreter's current directory until "cd ..".
+// The scripts, with a byte 1 to 3 where the stub's path, the installation
+// directory or the script's own path goes. 95 family: ":Repeat / del stub /
+// if exist stub goto Repeat / rmdir dir / del batch". NT family: the same,
+// but the wait ends after a bounded number of tries (the stub's file may
+// never become deletable). Its folder goes once the interpreter has let go
+// of the script (see the command line).
 static const char Script95[] = ":Repeat\r\ndel \1\r\nif exist \1 goto Repeat\r\nrmdir \2\r\ndel \3\r\n";
 static const char ScriptNt[] =
     "set k=0\r\n:Repeat\r\ndel \1\r\nset /a k+=1\r\nif exist \1 if %k% lss " SCRIPT_TRIES
-    " goto Repeat\r\nrmdir \2\r\ncd ..\r\ndel \3 & rmdir \4\r\n";
+    " goto Repeat\r\nrmdir \2\r\ndel \3\r\n";
 
 // The script's length.
 static u32 ComposeScript(char* text, const char* const* paths, int nt) {
@@ -63,11 +63,12 @@ static u32 ComposeScript(char* text, const char* const* paths, int nt) {
   return (u32)(out - text);
 }
 
-// Room for the longer script with each of its five paths 259 bytes long,
+// Room for the longer script with each of its four paths 259 bytes long,
 // quoted, every byte a doubled percent sign: no script can be longer.
 enum {
-  SCRIPT_CAPACITY = sizeof(ScriptNt) + 5 * (2 * (PATH_BUFFER_SIZE - 1) + 2),
-  SCRIPT_FOLDER_ATTEMPTS = 16
+  SCRIPT_CAPACITY = sizeof(ScriptNt) + 4 * (2 * (PATH_BUFFER_SIZE - 1) + 2),
+  SCRIPT_FOLDER_ATTEMPTS = 16,
+  SCRIPT_FOLDER_NAME_LENGTH = 11  // "~sk" and eight hexadecimal digits
 };
 
 // Full access for SYSTEM and the Administrators group, inherited by the
@@ -174,7 +175,7 @@ void ScheduleSelfRemoval(void) {
   if (AllocZeroed(3 * SCRIPT_CAPACITY, &text)) {
     char* oem = text + SCRIPT_CAPACITY;
     char* back = oem + SCRIPT_CAPACITY;
-    const char* paths[] = {WorkPath, InstallDir, batchPath, folder};
+    const char* paths[] = {WorkPath, InstallDir, batchPath};
     u32 length = ComposeScript(text, paths, nt);
     complete = CharToOemBuffA(text, oem, length) && OemToCharBuffA(oem, back, length);
     for (u32 i = 0; i < length; i++) complete &= text[i] == back[i];
@@ -190,21 +191,21 @@ void ScheduleSelfRemoval(void) {
   // NT: the interpreter by its full path, in quotes, never a program found
   // on the search path; no AutoRun commands, extensions on, "!" plain text
   // (NT 4.0 lacks those switches and AutoRun alike). It starts in the
-  // script's folder, so the command line names no other path.
-  char commandLine[PATH_BUFFER_SIZE + 48];
+  // script's folder and, once the script is done and closed, removes that
+  // folder by its name, the only path on the command line.
+  char commandLine[PATH_BUFFER_SIZE + 80];
   const char* directory = 0;
   char* line = batchPath;
   if (nt) {
     UINT length = GetSystemDirectoryA(commandLine + 1, PATH_BUFFER_SIZE);
-    if (length == 0 || length >= PATH_BUFFER_SIZE) {
-      RemoveScript(batchPath, folder, nt);
-      return;
-    }
+    if (length >= PATH_BUFFER_SIZE) length = 0;
     commandLine[0] = '"';
-    StrCopy(commandLine + 1 + length, version.dwMajorVersion >= 5
-                                          ? "\\cmd.exe\" /D /E:ON /V:OFF /C " BATCH_FILE_NAME
-                                          : "\\cmd.exe\" /C " BATCH_FILE_NAME);
-    line = commandLine;
+    StrCopy(commandLine + 1 + length, "\\cmd.exe\"");
+    if (version.dwMajorVersion >= 5) StrCopy(commandLine + StrLen(commandLine), " /D /E:ON /V:OFF");
+    StrCopy(commandLine + StrLen(commandLine), " /C call " BATCH_FILE_NAME " & cd .. & rmdir ");
+    StrCopy(commandLine + StrLen(commandLine), folder + StrLen(folder) - SCRIPT_FOLDER_NAME_LENGTH);
+    // Without the system folder there is no command line: the start fails.
+    line = length ? commandLine : 0;
     directory = folder;
   }
 

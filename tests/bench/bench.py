@@ -134,13 +134,18 @@ def strings():
     return texts
 
 
-def pack(manifest, out):
+# Another build of the stub (--baseline): packed with the same data, run
+# interleaved with this one; its ratios are this stub's over it.
+BASELINE = None
+
+
+def pack(manifest, out, stub=None):
     path = out + ".json"
     with open(path, "w", encoding="utf-8") as f:
         json.dump(manifest, f)
     rc, text = run_bounded([os.path.join(DIST, "sweepkit"), "pack", "--stub",
-                            os.path.join(DIST, "sweepkit-stub.exe"), "--manifest", path, "--out", out], 300,
-                           env=dict(os.environ))
+                            stub or os.path.join(DIST, "sweepkit-stub.exe"), "--manifest", path, "--out", out],
+                           300, env=dict(os.environ))
     if rc != 0:
         raise BenchError("sweepkit pack failed (%d): %s" % (rc, text))
 
@@ -221,6 +226,8 @@ def write_app(files, dirs, keys):
         "keys": [{"root": "HKEY_LOCAL_MACHINE", "path": KEY_ROOT}],
     }
     pack(manifest, os.path.join(WORK, "uninstall.exe"))
+    if BASELINE:
+        pack(manifest, os.path.join(WORK, "baseline.exe"), BASELINE)
 
 
 def setup(mode):
@@ -246,16 +253,28 @@ def box_texts():
     return [texts["caption"], texts["confirm"], texts["done"]]
 
 
-def run_stub():
+def script_folders():
+    """Folders the NT family's self-removal script lives in, in the temporary folders."""
+    found = []
+    for root, dirs, _ in os.walk(os.path.join(PREFIX, "drive_c", "users")):
+        found += [d for d in dirs if d.lower().startswith("~sk")]
+    return found
+
+
+def run_stub(image="uninstall.exe"):
     install_app()
     # A fresh copy in the installation folder, where it finds that folder.
     stub = APP_DIR + "\\" + STUB_NAME
-    shutil.copy(os.path.join(WORK, "uninstall.exe"), unix(stub))
+    shutil.copy(os.path.join(WORK, image), unix(stub))
     r = runner(["--box", "1", "--box", "1", "--gone", stub, "--gone", APP_DIR, "--gone", "C:\\Delme.bat"], [stub])
     if r["exit"] != 0 or len(r["boxes"]) != 2:
         raise BenchError("stub run: exit %s, %d boxes\n%s" % (r["exit"], len(r["boxes"]), r["text"]))
-    if r["gone"] != "ok":
-        raise BenchError("the self-removal script did not finish:\n%s" % r["text"])
+    # The script's last line removes its own folder, after the stub's.
+    deadline = time.monotonic() + 60
+    while script_folders() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    if r["gone"] != "ok" or script_folders():
+        raise BenchError("the self-removal script did not finish: %r\n%s" % (script_folders(), r["text"]))
     check_removed("the stub")
     return r
 
@@ -336,6 +355,17 @@ def print_phases(label, runs):
         print("%s: %s: %s" % (label, side, "; ".join(parts)), flush=True)
 
 
+def baseline_ratios(runs):
+    """This stub over the baseline, paired by round."""
+    phase = {side: [benchstats.phases(r) for r in rs] for side, rs in runs.items()}
+    return {
+        "removal": benchstats.Ratio([p["between"] for p in phase["stub"]],
+                                    [p["between"] for p in phase["baseline"]]),
+        "confirmed": benchstats.Ratio([r["elapsed"] for r in runs["stub"]],
+                                      [r["elapsed"] for r in runs["baseline"]]),
+    }
+
+
 def measure_uninstall(sizes, count, warmup):
     """Ratios per size; returns {size: {ratio name: Ratio}}."""
     result = {}
@@ -344,10 +374,11 @@ def measure_uninstall(sizes, count, warmup):
         print("bench: uninstall: %d files in %d folders, %d keys; %d rounds after %d warm-up" % (
             len(files), len(dirs), len(keys), count, warmup), flush=True)
         write_app(files, dirs, keys)
-        runs = rounds("uninstall %d" % size, UNINSTALL_SIDES, count, warmup)
+        sides = {"stub": run_stub, "baseline": lambda: run_stub("baseline.exe")} if BASELINE else UNINSTALL_SIDES
+        runs = rounds("uninstall %d" % size, sides, count, warmup)
         label = "uninstall at %d files" % size
         print_phases(label, runs)
-        ratios = uninstall_ratios(runs)
+        ratios = baseline_ratios(runs) if BASELINE else uninstall_ratios(runs)
         for name, r in ratios.items():
             print(marked(r.line("%s at %d files" % (name, size))), flush=True)
         result[size] = ratios
@@ -428,9 +459,14 @@ def main():
     ap.add_argument("--only", choices=("uninstall", "load"))
     ap.add_argument("--settle", type=float, default=1.0, help="pause before every run, s (default 1)")
     ap.add_argument("--poll", type=int, default=1, help="the runner's poll interval for boxes, ms (default 1)")
+    ap.add_argument("--baseline", help="another stub image: removal and confirmed of this stub over it, "
+                    "interleaved in every round (uninstall only)")
     args = ap.parse_args()
-    global POLL_MS, SETTLE_S
+    global POLL_MS, SETTLE_S, BASELINE
     POLL_MS, SETTLE_S = args.poll, args.settle
+    BASELINE = args.baseline and os.path.abspath(args.baseline)
+    if BASELINE:
+        args.only = "uninstall"
     sizes = [int(s) for s in args.sizes.split(",") if s]
     if args.rounds < 1 or not sizes or min(sizes) < 1:
         print("bench: --rounds and every size must be at least 1")
@@ -463,11 +499,13 @@ def main():
     if uninstall:
         for size, ratios in uninstall.items():
             print(marked("growth: %d files: %s" % (size, ", ".join(
-                "%s %.2f" % (name, ratios[name].median) for name in ("uninstall", "confirmed", "removal")))))
+                "%s %.2f" % (name, ratios[name].median) for name in ("uninstall", "confirmed", "removal")
+                if name in ratios))))
         size = HEADLINE_SIZE if HEADLINE_SIZE in uninstall else max(uninstall)
         note = "%d files" % size
         for name in ("uninstall", "removal", "startup", "confirmed"):
-            print(marked(uninstall[size][name].line(name, note)))
+            if name in uninstall[size]:
+                print(marked(uninstall[size][name].line(name + (" over the baseline" if BASELINE else ""), note)))
     if load:
         print(marked(load.line("load", "%d records" % args.load_records)))
     return 0

@@ -2,6 +2,7 @@
 Run one with: python3 scenarios.py <name> (ctest runs each as its own test)."""
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
@@ -598,13 +599,50 @@ def damaged_lists(name):
         h.check(r.rc == 0 and r.exits == [0], "the early key deleted, exit 0", r)
 
 
+def _script_folders(s):
+    """Folders a self-removal script of ours lived in, wherever they are."""
+    found = []
+    for root, dirs, _ in os.walk(os.path.join(s.prefix, "drive_c")):
+        found += [os.path.join(root, d) for d in dirs if d.lower().startswith("~sk")]
+    return found
+
+
+def self_removal_nt(name):
+    """On the NT family: two uninstallers confirmed at the same time both
+    remove themselves and their folders, although a folder named Delme.bat
+    stands in the root of the drive; no script is left in the root, and the
+    scripts' own folders are gone."""
+    with h.Session(name) as s:
+        os.makedirs(s.unix("C:\\Delme.bat"))
+        runs = []
+        for folder in ("C:\\Twin A", "C:\\Twin B"):
+            stub = folder + "\\uninstall.exe"
+            s.pack(manifest(files=[{"dir": ".", "name": "app.exe"}]), stub)
+            open(s.unix(folder + "\\app.exe"), "wb").close()
+            runs.append(s.drive_async(["start %s" % h.quote(stub), "expect 60000", "press 1",
+                                       "expect 60000", "press 1", "wait 60000",
+                                       "waitabsent %s 60000" % h.quote(stub),
+                                       "waitabsent %s 60000" % h.quote(folder)]))
+        for run in runs:
+            r = s.finish(run)
+            h.check(r.rc == 0 and r.exits == [0], "both removed themselves", r)
+        h.check(os.path.isdir(s.unix("C:\\Delme.bat")) and not os.listdir(s.unix("C:\\Delme.bat")),
+                "the folder in the root untouched")
+        root = [n for n in os.listdir(s.unix("C:\\")) if os.path.isfile(s.unix("C:\\" + n))]
+        h.check(not [n for n in root if n.lower().endswith(".bat")], "no script in the root: %r" % root)
+        deadline = time.time() + 30
+        while _script_folders(s) and time.time() < deadline:
+            time.sleep(0.5)
+        h.check(not _script_folders(s), "the scripts' folders are gone: %r" % _script_folders(s))
+
+
 SCENARIOS = {f.__name__: f for f in [
     damaged_lists,
     driver_selftest, example_confirmed, example_cancelled, no_data, block_cut_short,
     first_header_cut, write_protected, shared_dlls, self_registering, fonts,
     shortcuts_and_sweep, registry_trees, write_protected_all, held_file,
     shared_skips_treatments, self_removal_paths, stub_read_only, protected_folders,
-    plan_matches_removal,
+    plan_matches_removal, self_removal_nt,
 ]}
 
 # A representative set with Wine reporting older Windows versions, each run
@@ -617,7 +655,9 @@ VERSION_SETS = {
     "win95": [example_confirmed, write_protected_all, shared_dlls, shortcuts_and_sweep, chained_keys],
     "win98": [example_confirmed, write_protected_all, shared_dlls, shortcuts_and_sweep, chained_keys],
     "nt40": [example_confirmed, write_protected_all, shared_dlls, shortcuts_and_sweep, registry_trees,
-             protected_folders],
+             protected_folders, self_removal_nt],
+    "winxp": [self_removal_nt],
+    "win10": [self_removal_nt],
 }
 
 

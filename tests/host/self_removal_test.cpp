@@ -193,11 +193,13 @@ TEST_F(SelfRemovalTest, NtScriptWaitsInAFreshAdministratorsOnlyFolderAndRunsThro
       "set /a k+=1\r\n"
       "if exist \"C:\\PROGRA~1\\Editor\\Remove.exe\" if %k% lss 100000 goto Repeat\r\n"
       "rmdir \"C:\\PROGRA~1\\Editor\"\r\n"
-      "cd ..\r\n"
-      "del \"" + folder + "\\Delme.bat\" & rmdir \"" + folder + "\"\r\n",
+      "del \"" + folder + "\\Delme.bat\"\r\n",
       SimFileBytes(folder + "\\Delme.bat"));
   EXPECT_FALSE(p.hasApplication) << "the quoted full path leaves nothing to search for";
-  EXPECT_EQ("\"C:\\WINDOWS\\SYSTEM32\\cmd.exe\" /D /E:ON /V:OFF /C Delme.bat", p.commandLine);
+  // The script's folder goes once the interpreter has closed the script.
+  EXPECT_EQ("\"C:\\WINDOWS\\SYSTEM32\\cmd.exe\" /D /E:ON /V:OFF /C call Delme.bat & cd .. & rmdir " +
+                folder.substr(16),
+            p.commandLine);
   EXPECT_EQ((DWORD)(CREATE_SUSPENDED | IDLE_PRIORITY_CLASS), p.flags);
   EXPECT_TRUE(p.resumed);
   EXPECT_TRUE(SimIsDir("C:\\Delme.bat"));
@@ -208,7 +210,9 @@ TEST_F(SelfRemovalTest, NtScriptWaitsInAFreshAdministratorsOnlyFolderAndRunsThro
   SetUp();
   Prepare("C:\\App\\Remove.exe", VER_PLATFORM_WIN32_NT, 4);
   ScheduleSelfRemoval();
-  EXPECT_EQ("\"C:\\WINDOWS\\SYSTEM32\\cmd.exe\" /C Delme.bat", SimLastProcess().commandLine);
+  EXPECT_EQ("\"C:\\WINDOWS\\SYSTEM32\\cmd.exe\" /C call Delme.bat & cd .. & rmdir " +
+                SimLastProcess().currentDirectory.substr(16),
+            SimLastProcess().commandLine);
 }
 
 // A folder someone made in advance is never used, whatever its name; a run
