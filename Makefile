@@ -27,7 +27,7 @@ host: bootstrap
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(HOST) -j $(JOBS) --target sweepkit
 	@mkdir -p dist && cp $(HOST)/cli/sweepkit dist/sweepkit
-	@cp nsis/Sweepkit.nsh nsis/sweepkit-nsis dist/
+	@cp nsis/Sweepkit.nsh dist/
 
 # the example's NSIS installer with its uninstaller template, into dist/
 installer: all

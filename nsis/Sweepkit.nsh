@@ -26,11 +26,15 @@
 !else
   !define /ifndef SK_DIR "${__FILEDIR__}"
 !endif
-!define /ifndef SK_SWEEPKIT "${SK_DIR}/sweepkit"
+; makensis on Windows runs sweepkit.exe, elsewhere sweepkit; either takes
+; paths with either separator.
+!ifdef NSIS_WIN32_MAKENSIS
+  !define /ifndef SK_SWEEPKIT "${SK_DIR}\sweepkit.exe"
+!else
+  !define /ifndef SK_SWEEPKIT "${SK_DIR}/sweepkit"
+!endif
 !define /ifndef SK_STUB "${SK_DIR}/sweepkit-stub.exe"
 !define /ifndef SK_FINISHER "${SK_DIR}/sweepkit-finish.exe"
-!define /ifndef SK_HELPER "${SK_DIR}/sweepkit-nsis"
-!define /ifndef SK_PYTHON "python3"
 !define /ifndef SK_CODEPAGE 1252
 !define /ifndef SK_KEY_CHUNKS list
 !define /ifndef SK_UNINSTALLER "uninstall.exe"
@@ -101,6 +105,25 @@ Var /GLOBAL _SkPath
 !macro _SkUndef name
   !ifdef ${name}
     !undef ${name}
+  !endif
+!macroend
+
+; a step of sweepkit refused with _SkRefusal (its text holds no backquote):
+; the build stops here, its temporary files gone
+!macro _SkRefused
+  !ifdef _SkRefusal
+    !ifndef SK_TEMPLATE
+      !ifdef _SkTemplate
+        !delfile /nonfatal "${_SkTemplate}"
+      !endif
+    !endif
+    !ifndef SK_MANIFEST
+      !ifdef _SkManifest
+        !delfile /nonfatal "${_SkManifest}"
+      !endif
+    !endif
+    !delfile /nonfatal "${_SkRecords}"
+    !error `${_SkRefusal}`
   !endif
 !macroend
 
@@ -379,7 +402,7 @@ Var /GLOBAL _SkPath
 
 ; ${SkTree} SOURCE: every file below the folder SOURCE, into the output
 ; folder keeping the tree; every file and every folder recorded (the folder
-; list is made by sweepkit-nsis when the script is compiled).
+; list is made by `sweepkit nsis-tree` when the script is compiled).
 !macro SkTree source
   !insertmacro _SkWhere
   !insertmacro _SkNeedOutPath
@@ -391,12 +414,13 @@ Var /GLOBAL _SkPath
   !tempfile _Sk_request
   !tempfile _Sk_include
   !appendfile /CHARSET=UTF8 "${_Sk_request}" `{"at":"${_Sk_j}","src":"${_Sk_src}","dest":"${_SkOutDir}","nsis_dest":"${_Sk_nsis}"}$\n`
-  !system `"${SK_PYTHON}" "${SK_HELPER}" tree --request "${_Sk_request}" --records "${_SkRecords}" --out "${_Sk_include}"` = 0
+  !system `"${SK_SWEEPKIT}" nsis-tree --request "${_Sk_request}" --records "${_SkRecords}" --out "${_Sk_include}"` = 0
   !include /CHARSET=UTF8 "${_Sk_include}"
   !delfile "${_Sk_request}"
   !delfile "${_Sk_include}"
   !undef _Sk_request
   !undef _Sk_include
+  !insertmacro _SkRefused
 !macroend
 !define SkTree "!insertmacro SkTree"
 
@@ -526,31 +550,22 @@ Var /GLOBAL _SkPath
   !insertmacro _SkFinishText write_protected
   !insertmacro _SkFinishText shared_unused
 
-  !define /redef _Sk_temporary ``
   !ifdef SK_TEMPLATE
     !define _SkTemplate "${SK_TEMPLATE}"
   !else
     !tempfile _SkTemplate
-    !insertmacro _SkJsonOf `${_SkTemplate}`
-    !define /redef _Sk_temporary `"${_Sk_j}"`
   !endif
   !ifdef SK_MANIFEST
     !define _SkManifest "${SK_MANIFEST}"
   !else
     !tempfile _SkManifest
-    !insertmacro _SkJsonOf `${_SkManifest}`
-    !if `${_Sk_temporary}` == ``
-      !define /redef _Sk_temporary `"${_Sk_j}"`
-    !else
-      !define /redef _Sk_temporary `${_Sk_temporary},"${_Sk_j}"`
-    !endif
   !endif
   !ifdef SK_WERROR
     !define /redef _Sk_werror true
   !else
     !define /redef _Sk_werror false
   !endif
-  !define /redef _Sk_settings `{"k":"settings","at":"${_Sk_at}","codepage":${SK_CODEPAGE},"key_chunks":"${SK_KEY_CHUNKS}","werror":${_Sk_werror},"temporary":[${_Sk_temporary}]`
+  !define /redef _Sk_settings `{"k":"settings","at":"${_Sk_at}","codepage":${SK_CODEPAGE},"key_chunks":"${SK_KEY_CHUNKS}","werror":${_Sk_werror}`
   !insertmacro _SkJsonOf `${SK_SWEEPKIT}`
   !define /redef _Sk_settings `${_Sk_settings},"sweepkit":"${_Sk_j}"`
   !insertmacro _SkJsonOf `${SK_STUB}`
@@ -561,11 +576,12 @@ Var /GLOBAL _SkPath
   !insertmacro _SkRecord `${_Sk_settings},"manifest":"${_Sk_j}"}`
 
   !tempfile _Sk_include
-  !system `"${SK_PYTHON}" "${SK_HELPER}" check --records "${_SkRecords}" --out "${_Sk_include}"` = 0
+  !system `"${SK_SWEEPKIT}" nsis-check --records "${_SkRecords}" --out "${_Sk_include}"` = 0
   !delfile "${_SkRecords}"
   !define _SkFinished
   !include /CHARSET=UTF8 "${_Sk_include}"
   !delfile "${_Sk_include}"
+  !insertmacro _SkRefused
 
   Function _SkWriteUninstaller
     StrCpy $_SkOut $OUTDIR
