@@ -50,6 +50,14 @@ std::string FolderIdentity(const std::string& path);
 
 bool IsFolder(const std::string& path);
 
+// Deletes path once the makensis that runs this program (through a shell or
+// not) has exited, unless path is gone by then: a detached watcher, so that
+// a build that fails after the header made its temporary file leaves none
+// behind. Does nothing when no makensis runs this program. `watchPid` is the
+// watcher's own entry on Windows (0 elsewhere and when called from the
+// command line).
+void DeleteWhenBuildEnds(const std::string& path, unsigned long watchPid);
+
 // The separator this system's paths are written with.
 char NativeSeparator();
 

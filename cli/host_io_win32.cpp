@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 
@@ -202,6 +203,67 @@ std::string FolderIdentity(const std::string& path) {
 bool IsFolder(const std::string& path) {
   DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+namespace {
+
+// Image name and parent of a process; false when it is not running.
+bool ProcessInfo(DWORD pid, std::wstring* name, DWORD* parent) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID != pid) continue;
+    *name = entry.szExeFile;
+    *parent = entry.th32ParentProcessID;
+    found = true;
+  }
+  CloseHandle(snapshot);
+  for (wchar_t& c : *name) c = wchar_t(towlower(c));
+  return found;
+}
+
+}  // namespace
+
+void DeleteWhenBuildEnds(const std::string& path, unsigned long watchPid) {
+  if (watchPid) {  // the watcher
+    HANDLE build = OpenProcess(SYNCHRONIZE, FALSE, DWORD(watchPid));
+    if (!build) return;
+    std::wstring target = Wide(path);
+    while (WaitForSingleObject(build, 100) == WAIT_TIMEOUT)
+      if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        CloseHandle(build);
+        return;
+      }
+    CloseHandle(build);
+    DeleteFileW(target.c_str());
+    return;
+  }
+  // !system runs cmd.exe, which runs this program
+  std::wstring name;
+  DWORD build = 0, parent = GetCurrentProcessId();
+  do {
+    build = parent;
+    if (!ProcessInfo(build, &name, &parent)) return;
+  } while (build == GetCurrentProcessId() || name == L"cmd.exe");
+  if (name != L"makensis.exe") return;
+  wchar_t self[MAX_PATH * 2];
+  DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+  if (n == 0 || n >= MAX_PATH * 2) return;
+  std::wstring line = L"\"" + std::wstring(self) + L"\" nsis-watch --records \"" + Wide(path) +
+                      L"\" --pid " + std::to_wstring(build);
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB, nullptr,
+                      nullptr, &si, &pi) &&
+      !CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi))
+    return;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
 }
 
 char NativeSeparator() { return '\\'; }

@@ -149,6 +149,7 @@ struct TreeWalk {
     }
     lines.push_back("SetOutPath " + Quoted(outDir) + "\n");
     std::vector<std::string> subfolders;
+    size_t files = 0;
     for (const FolderEntry& e : entries) {
       if (!ValidUtf8(e.name)) {
         problems.push_back(at + ": a name under " + src + " is not UTF-8: " + ShowName(e.name));
@@ -163,16 +164,10 @@ struct TreeWalk {
         case FolderEntry::Folder:
           subfolders.push_back(e.name);
           break;
-        case FolderEntry::File: {
-          std::string quoted;
-          if (!NsisQuoted(full, &quoted)) {
-            problems.push_back(at + ": the path " + full + " holds all three kinds of quote");
-            break;
-          }
-          lines.push_back("File " + quoted + "\n");
+        case FolderEntry::File:
+          ++files;
           records.push_back(Json{{"k", "file"}, {"dir", recDir}, {"name", Braced(e.name)}, {"at", at}});
           break;
-        }
         case FolderEntry::Missing:
           problems.push_back(at + ": the link " + full + " leads nowhere");
           break;
@@ -180,6 +175,17 @@ struct TreeWalk {
           problems.push_back(at + ": " + full + " is neither a file nor a folder");
           break;
       }
+    }
+    // One File for the folder's files: makensis scans the folder for every
+    // File it is given, so a File per file costs the square of the folder's
+    // size. Every name in it was just listed and recorded (a name that
+    // could not be refuses the whole tree), so the wildcard adds no other.
+    if (files) {
+      std::string quoted;
+      if (NsisQuoted(path + sep + "*", &quoted))
+        lines.push_back("File " + quoted + "\n");
+      else
+        problems.push_back(at + ": the path " + path + " holds all three kinds of quote");
     }
     // the destination itself only when it is not a bare folder constant
     if (!parts.empty() || !BareConstant(dest))

@@ -7,6 +7,7 @@
 //   sweepkit plan FILE [--install-dir DIR] [--set NAME=VALUE]... [--codepage N]
 //   sweepkit nsis-tree --request REQ --records REC --out INC   (Sweepkit.nsh's steps)
 //   sweepkit nsis-check --records REC --out INC
+//   sweepkit nsis-watch --records REC
 //   sweepkit --version
 //
 // Exit codes: 0 done, 1 refused or damaged (message on stderr), 2 usage.
@@ -286,8 +287,13 @@ int main(int argc, char** argv) {
   CLI::App* nsisCheck = app.add_subcommand("nsis-check", "Sweepkit.nsh's SkFinish step: check the records");
   nsisCheck->add_option("--records", records)->required();
   nsisCheck->add_option("--out", include)->required();
+  unsigned long watchPid = 0;
+  CLI::App* nsisWatch = app.add_subcommand("nsis-watch", "Sweepkit.nsh's cleanup: delete the records once makensis ends");
+  nsisWatch->add_option("--records", records)->required();
+  nsisWatch->add_option("--pid", watchPid);
   nsisTree->group("");
   nsisCheck->group("");
+  nsisWatch->group("");
 
   try {
     app.parse(int(argp.size()), argp.data());
@@ -311,6 +317,10 @@ int main(int argc, char** argv) {
     }
     if (nsisTree->parsed()) return NsisTree(request, records, include);
     if (nsisCheck->parsed()) return NsisCheck(records, include);
+    if (nsisWatch->parsed()) {
+      DeleteWhenBuildEnds(records, watchPid);
+      return 0;
+    }
     if (plan->parsed()) {
       CheckCodepage(planOptions.codepage);
       PlanValues named;

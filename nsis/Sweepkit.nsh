@@ -87,12 +87,19 @@
 !define _SkContext current
 !define _SkSets ""
 !tempfile _SkRecords
+; the records go when makensis ends, however it ends
+!system `"${SK_SWEEPKIT}" nsis-watch --records "${_SkRecords}"` = 0
 
 Var /GLOBAL _SkMerge
 Var /GLOBAL _SkRc
 Var /GLOBAL _SkOut
 Var /GLOBAL _SkN
 Var /GLOBAL _SkPath
+Var /GLOBAL _SkSetArgs
+Var /GLOBAL _SkQ
+Var /GLOBAL _SkI
+Var /GLOBAL _SkC
+Var /GLOBAL _SkB
 
 ; --- compile-time helpers -------------------------------------------------
 
@@ -320,7 +327,7 @@ Var /GLOBAL _SkPath
   !endif
   Var /GLOBAL ${name}
   !define _SkVar_${name}
-  !define /redef _SkSets `${_SkSets} --set "${name}=${_SkDollar}${name}"`
+  !define /redef _SkSets `${_SkSets}${name} `
 !macroend
 !define SkVar "!insertmacro SkVar"
 
@@ -593,8 +600,10 @@ Var /GLOBAL _SkPath
     StrCpy $_SkMerge ""
     IfFileExists "$INSTDIR\${SK_UNINSTALLER}" 0 +2
       StrCpy $_SkMerge '--merge "$INSTDIR\${SK_UNINSTALLER}"'
+    StrCpy $_SkSetArgs ""
+    !insertmacro _SkSetArgs `${_SkSets}`
     DetailPrint "Writing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
-    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"${_SkSets} $_SkMerge'
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge'
     Pop $_SkRc ; the exit code, or "error" when it could not be started
     Pop $_SkN  ; what it wrote
     StrCmp $_SkRc "0" _SkWritten
@@ -610,6 +619,32 @@ Var /GLOBAL _SkPath
     StrCmp $_SkOut "" +2
       SetOutPath $_SkOut
   FunctionEnd
+
+  !if `${_SkSets}` != ``
+  ; $_SkPath as the inside of a quoted argument that the finisher reads back
+  ; as it was: a quote escaped, and a run of backslashes doubled where a
+  ; quote or the closing quote follows it (so a value may end in \ or hold ").
+  Function _SkQuoteArg
+    StrCpy $_SkQ "" ; what is written so far
+    StrCpy $_SkI 0  ; the next character
+    StrCpy $_SkB "" ; backslashes not written yet
+    _SkQuoteNext:
+      StrCpy $_SkC $_SkPath 1 $_SkI
+      StrCmp $_SkC "" _SkQuoteEnd
+      IntOp $_SkI $_SkI + 1
+      StrCmp $_SkC "\" 0 +3
+        StrCpy $_SkB "$_SkB\"
+        Goto _SkQuoteNext
+      StrCmp $_SkC '"' 0 +3
+        StrCpy $_SkQ '$_SkQ$_SkB$_SkB\"'
+        Goto +2
+        StrCpy $_SkQ "$_SkQ$_SkB$_SkC"
+      StrCpy $_SkB ""
+      Goto _SkQuoteNext
+    _SkQuoteEnd:
+    StrCpy $_SkPath "$_SkQ$_SkB$_SkB"
+  FunctionEnd
+  !endif
 
   !ifdef _SkSharedUsed
   ; The SharedDLLs count of $_SkPath up by one, from $_SkN when it has none.
@@ -639,6 +674,20 @@ Var /GLOBAL _SkPath
   !endif
 !macroend
 !define SkFinish "!insertmacro SkFinish"
+
+; _SkSetArgs "NAME NAME ": --set "NAME=<its value>" for each into $_SkSetArgs
+!macro _SkSetArgs names
+  !if `${names}` != ``
+    !insertmacro _SkUndef _Sk_sh
+    !insertmacro _SkUndef _Sk_st
+    !searchparse /noerrors `${names}` `` _Sk_sh ` ` _Sk_st
+    !define /redef _Sk_st_${_Sk_sh} `${_Sk_st}`
+    StrCpy $_SkPath ${_SkDollar}${_Sk_sh}
+    Call _SkQuoteArg
+    StrCpy $_SkSetArgs `$_SkSetArgs --set "${_Sk_sh}=$_SkPath"`
+    !insertmacro _SkSetArgs `${_Sk_st_${_Sk_sh}}`
+  !endif
+!macroend
 
 !macro _SkFinishText role
   !insertmacro _SkText text `${SK_TEXT_${role}}`
