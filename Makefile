@@ -1,4 +1,4 @@
-# Entry points: `make` (stub, CLI and the NSIS header into dist/), `make installer`, `make test`,
+# Entry points: `make` (stub, finisher, both CLIs and the NSIS header into dist/), `make installer`, `make test`,
 # `make demo`, `make fuzz`, `make bench`, `make sweep`. Each installs missing tools first.
 SHELL := /bin/bash
 BUILD ?= build
@@ -8,11 +8,12 @@ FUZZ_SECONDS ?= 60
 HOST := $(BUILD)/host
 TEST := $(BUILD)/test
 STUB := $(BUILD)/win32
+WINCLI := $(BUILD)/wincli
 FUZZ := $(BUILD)/fuzz
 
-.PHONY: all bootstrap stub host installer testbuild fuzzbuild test demo fuzz bench sweep clean
+.PHONY: all bootstrap stub host wincli installer testbuild fuzzbuild test demo fuzz bench sweep clean
 
-all: bootstrap stub host
+all: bootstrap stub host wincli
 
 bootstrap:
 	@scripts/bootstrap
@@ -28,6 +29,13 @@ host: bootstrap
 	@cmake --build $(HOST) -j $(JOBS) --target sweepkit
 	@mkdir -p dist && cp $(HOST)/cli/sweepkit dist/sweepkit
 	@cp nsis/Sweepkit.nsh dist/
+
+# sweepkit.exe: the host program for makensis on Windows
+wincli: bootstrap
+	@cmake -S . -B $(WINCLI) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i686-mingw.cmake -DSWEEPKIT_WINDOWS_CLI=ON >/dev/null
+	@cmake --build $(WINCLI) -j $(JOBS) --target sweepkit
+	@mkdir -p dist && cp $(WINCLI)/cli/sweepkit.exe dist/
 
 # the example's NSIS installer with its uninstaller template, into dist/
 installer: all

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/writer.h"
+#include "cli/pack_error.h"
 
 namespace sweepkit {
 

@@ -31,7 +31,11 @@ std::string Utf8(const wchar_t* w, int length) {
   return s;
 }
 
+// The reasons a user meets most in the words the Linux build uses, so that
+// both print the same; the system's own words for the rest.
 std::string Reason(DWORD error) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "No such file or directory";
+  if (error == ERROR_ACCESS_DENIED) return "Permission denied";
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                FORMAT_MESSAGE_IGNORE_INSERTS,
