@@ -1,4 +1,5 @@
-# Entry points: `make` (stub, finisher, both CLIs and the NSIS header into dist/), `make installer`, `make test`,
+# Entry points: `make` (stub, finisher, both CLIs and the NSIS header into dist/), `make release`,
+# `make installer`, `make test`,
 # `make demo`, `make fuzz`, `make bench`, `make sweep`. Each installs missing tools first.
 SHELL := /bin/bash
 BUILD ?= build
@@ -11,7 +12,7 @@ STUB := $(BUILD)/win32
 WINCLI := $(BUILD)/wincli
 FUZZ := $(BUILD)/fuzz
 
-.PHONY: all bootstrap stub host wincli installer testbuild fuzzbuild test demo fuzz bench sweep clean
+.PHONY: all bootstrap stub host wincli release installer testbuild fuzzbuild test demo fuzz bench sweep clean
 
 all: bootstrap stub host wincli
 
@@ -37,6 +38,10 @@ wincli: bootstrap
 	@cmake --build $(WINCLI) -j $(JOBS) --target sweepkit
 	@mkdir -p dist && cp $(WINCLI)/cli/sweepkit.exe dist/
 
+# dist/sweepkit-VERSION-windows.zip and -linux.tar.gz (VERSION: CMakeLists.txt)
+release: all
+	@scripts/release
+
 # the example's NSIS installer with its uninstaller template, into dist/
 installer: all
 	@scripts/installer
@@ -46,7 +51,7 @@ fuzzbuild: bootstrap
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSWEEPKIT_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ) -j $(JOBS)
 
-testbuild: installer fuzzbuild
+testbuild: installer release fuzzbuild
 	@cmake -S . -B $(TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSWEEPKIT_SANITIZE=ON \
 	  -DSWEEPKIT_DIST=$(CURDIR)/dist -DSWEEPKIT_WIN32_BUILD=$(CURDIR)/$(STUB) \
 	  -DSWEEPKIT_FUZZ_DIR=$(CURDIR)/$(FUZZ)/tests/fuzz -DSWEEPKIT_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null

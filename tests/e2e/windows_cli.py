@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import sys
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
@@ -127,7 +128,36 @@ def same_output(name):
         print("%d commands, %d files the same" % (len(runs), len(want)))
 
 
-SCENARIOS = {"wincli_same_output": same_output}
+def release_archive(name):
+    """The Windows release archive unpacked into an empty folder builds the
+    example installer on its own (makensis running its sweepkit.exe through
+    Wine), recording the example's hand-written manifest; its sweepkit.exe
+    prints the archive's version."""
+    archives = [n for n in os.listdir(h.DIST) if n.startswith("sweepkit-") and n.endswith("-windows.zip")]
+    h.check(len(archives) == 1, "run `make release`: %r" % archives)
+    sys.path.insert(0, os.path.join(h.ROOT, "tests", "nsis"))
+    import test_release  # noqa: E402
+    with h.Session(name) as s:
+        with zipfile.ZipFile(os.path.join(h.DIST, archives[0])) as z:
+            z.extractall(os.path.join(s.dir, "unpacked"))
+        (top,) = [os.path.join(s.dir, "unpacked", d) for d in os.listdir(os.path.join(s.dir, "unpacked"))]
+        version = os.path.basename(top).split("-")[1]
+        h.check(not os.path.exists(os.path.join(top, "sweepkit")), "the Linux program has no place here")
+        rc, so, _ = h.run_bounded(["wine", os.path.join(top, "sweepkit.exe"), "--version"], s.env, 120)
+        h.check(so.decode().strip() == "sweepkit %s" % version, "--version: %r" % so)
+        wrapper = os.path.join(s.dir, "sweepkit-wine")
+        with open(wrapper, "w") as f:
+            f.write('#!/bin/sh\nexec wine "%s" "$@"\n' % os.path.join(top, "sweepkit.exe"))
+        os.chmod(wrapper, 0o755)
+        # makensis runs the wrapper, and Wine, with the session's prefix
+        rc, text, recorded = test_release.build_example(top, os.path.join(s.dir, "work"),
+                                                        ["-DSK_SWEEPKIT=%s" % wrapper], env=s.env)
+        h.check(rc == 0, "building the example from the archive:\n" + text)
+        with open(os.path.join(EXAMPLES, "vantor-gliders.json"), encoding="utf-8") as f:
+            h.check(recorded == json.load(f), "the recorded manifest: %r" % recorded)
+
+
+SCENARIOS = {"wincli_same_output": same_output, "wincli_release_archive": release_archive}
 
 if __name__ == "__main__":
     sys.exit(h.main(SCENARIOS))
