@@ -225,6 +225,37 @@ def wait_until_gone(path, seconds=10):
     return not os.path.exists(path)
 
 
+class Readme(Tool):
+    """The README's commands are the ones that work: its first block is the
+    two commands the tests run, every make target it names exists, and its
+    NSIS quick start builds, recording what it installs."""
+
+    def blocks(self, lang):
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            return re.findall(r"```%s\n(.*?)```" % lang, f.read(), re.S)
+
+    def test_the_commands_exist(self):
+        first = [line.split("#")[0].strip() for line in self.blocks("sh")[0].splitlines()]
+        self.assertEqual(first, ["make demo", "make test"])
+        with open(os.path.join(ROOT, "Makefile")) as f:
+            targets = set(re.findall(r"^([a-z]+):", f.read(), re.M))
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            named = set(re.findall(r"`make ([a-z]+)", f.read()))
+        self.assertTrue(named and named <= targets, named - targets)
+
+    def test_the_quick_start_builds(self):
+        (quick,) = self.blocks("nsis")
+        for rel in ["build/app.exe", "build/data/a.txt", "build/data/sub/b.txt"]:
+            os.makedirs(os.path.dirname(os.path.join(self.work, rel)), exist_ok=True)
+            with open(os.path.join(self.work, rel), "w") as f:
+                f.write(rel)
+        rc, out, m = makensis(quick, self.work)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual([f["name"] for f in m["files"]], ["app.exe", "a.txt", "b.txt", ""])
+        self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\App", "name": "App.lnk"}])
+        self.assertEqual([k["path"] for k in m["keys"]][0], "Software\\Vantor\\App")
+
+
 class Example(unittest.TestCase):
     def test_the_script_records_the_hand_written_manifest_of_each_release(self):
         work = tempfile.mkdtemp(prefix="sweepkit-example-")
