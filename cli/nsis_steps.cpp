@@ -155,6 +155,11 @@ struct TreeWalk {
         problems.push_back(at + ": a name under " + src + " is not UTF-8: " + ShowName(e.name));
         continue;
       }
+      if (e.name.find("${") != std::string::npos) {
+        problems.push_back(at + ": makensis would read ${ in the name " + ShowName(e.name) + " as a define (under " +
+                           src + ")");
+        continue;
+      }
       if (WindowsCannotHold(e.name)) {
         problems.push_back(at + ": Windows cannot hold the name " + ShowName(e.name) + " (under " + src + ")");
         continue;
