@@ -573,8 +573,6 @@ Var /GLOBAL _SkB
     !define /redef _Sk_werror false
   !endif
   !define /redef _Sk_settings `{"k":"settings","at":"${_Sk_at}","codepage":${SK_CODEPAGE},"key_chunks":"${SK_KEY_CHUNKS}","werror":${_Sk_werror}`
-  !insertmacro _SkJsonOf `${SK_SWEEPKIT}`
-  !define /redef _Sk_settings `${_Sk_settings},"sweepkit":"${_Sk_j}"`
   !insertmacro _SkJsonOf `${SK_STUB}`
   !define /redef _Sk_settings `${_Sk_settings},"stub":"${_Sk_j}"`
   !insertmacro _SkJsonOf `${_SkTemplate}`
