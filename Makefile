@@ -1,4 +1,5 @@
-# Entry points: `make` (stub, CLI and the NSIS header into dist/), `make installer`, `make test`,
+# Entry points: `make` (stub, finisher, both CLIs and the NSIS header into dist/), `make release`,
+# `make installer`, `make test`,
 # `make demo`, `make fuzz`, `make bench`, `make sweep`. Each installs missing tools first.
 SHELL := /bin/bash
 BUILD ?= build
@@ -8,11 +9,12 @@ FUZZ_SECONDS ?= 60
 HOST := $(BUILD)/host
 TEST := $(BUILD)/test
 STUB := $(BUILD)/win32
+WINCLI := $(BUILD)/wincli
 FUZZ := $(BUILD)/fuzz
 
-.PHONY: all bootstrap stub host installer testbuild fuzzbuild test demo fuzz bench sweep clean
+.PHONY: all bootstrap stub host wincli release installer testbuild fuzzbuild test demo fuzz bench sweep clean
 
-all: bootstrap stub host
+all: bootstrap stub host wincli
 
 bootstrap:
 	@scripts/bootstrap
@@ -27,7 +29,18 @@ host: bootstrap
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(HOST) -j $(JOBS) --target sweepkit
 	@mkdir -p dist && cp $(HOST)/cli/sweepkit dist/sweepkit
-	@cp nsis/Sweepkit.nsh nsis/sweepkit-nsis dist/
+	@cp nsis/Sweepkit.nsh dist/
+
+# sweepkit.exe: the host program for makensis on Windows
+wincli: bootstrap
+	@cmake -S . -B $(WINCLI) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i686-mingw.cmake -DSWEEPKIT_WINDOWS_CLI=ON >/dev/null
+	@cmake --build $(WINCLI) -j $(JOBS) --target sweepkit
+	@mkdir -p dist && cp $(WINCLI)/cli/sweepkit.exe dist/
+
+# dist/sweepkit-VERSION-windows.zip and -linux.tar.gz (VERSION: CMakeLists.txt)
+release: all
+	@scripts/release
 
 # the example's NSIS installer with its uninstaller template, into dist/
 installer: all
@@ -38,7 +51,7 @@ fuzzbuild: bootstrap
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSWEEPKIT_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ) -j $(JOBS)
 
-testbuild: installer fuzzbuild
+testbuild: installer release fuzzbuild
 	@cmake -S . -B $(TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSWEEPKIT_SANITIZE=ON \
 	  -DSWEEPKIT_DIST=$(CURDIR)/dist -DSWEEPKIT_WIN32_BUILD=$(CURDIR)/$(STUB) \
 	  -DSWEEPKIT_FUZZ_DIR=$(CURDIR)/$(FUZZ)/tests/fuzz -DSWEEPKIT_FUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null

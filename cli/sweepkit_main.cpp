@@ -5,95 +5,32 @@
 //   sweepkit pack --stub STUB --manifest APP.json --template --out APP.skt [--werror]
 //   sweepkit inspect FILE [--codepage N]
 //   sweepkit plan FILE [--install-dir DIR] [--set NAME=VALUE]... [--codepage N]
+//   sweepkit nsis-tree --request REQ --records REC --out INC   (Sweepkit.nsh's steps)
+//   sweepkit nsis-check --records REC --out INC
+//   sweepkit nsis-watch --records REC
 //   sweepkit --version
 //
 // Exit codes: 0 done, 1 refused or damaged (message on stderr), 2 usage.
 
-#include <errno.h>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
-#include "cli/plan.h"
 #include "cli/block_reader.h"
 #include "cli/codepage.h"
 #include "cli/constants.h"
+#include "cli/host_io.h"
 #include "cli/manifest.h"
+#include "cli/nsis_steps.h"
+#include "cli/pack.h"
+#include "cli/plan.h"
 #include "cli/writer.h"
 #include "format/execution_level.h"
 
 using namespace sweepkit;
 
 namespace {
-
-Bytes ReadFile(const std::string& path, const char* what) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError(std::string("cannot read ") + what + " " + path + ": " + std::strerror(errno));
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) throw PackError(std::string("cannot read ") + what + " " + path);
-  std::string s = ss.str();
-  return Bytes(s.begin(), s.end());
-}
-
-// Writes to a temporary file beside path and renames it into place, so that
-// a failure never leaves a half-written file under the final name.
-void WriteFileAtomically(const std::string& path, const Bytes& data) {
-  std::string tmp = path + ".XXXXXX";
-  int fd = mkstemp(&tmp[0]);
-  if (fd < 0) throw PackError("cannot create a file beside " + path + ": " + std::strerror(errno));
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += size_t(n);
-  }
-  int err = errno;
-  ok = ok && fchmod(fd, 0755) == 0 && fsync(fd) == 0;
-  if (!ok) err = errno;
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    unlink(tmp.c_str());
-    throw PackError("cannot write " + path + ": " + std::strerror(err));
-  }
-}
-
-// The same file (also through another name or a link).
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-// Where an issue's entry stands in the manifest: texts and the manifest as
-// a whole first, then files, shortcuts and keys by number.
-std::pair<int, unsigned long> EntryOrder(const std::string& message) {
-  static const char* const lists[] = {"files[", "shortcuts[", "keys["};
-  for (int i = 0; i < 3; ++i) {
-    size_t n = std::strlen(lists[i]);
-    if (message.compare(0, n, lists[i]) == 0) return {i + 1, std::strtoul(message.c_str() + n, nullptr, 10)};
-  }
-  return {message.compare(0, 5, "keys:") == 0 ? 4 : 0, 0};
-}
 
 // Prints the issues; true when any is an error.
 bool Report(const std::vector<Issue>& issues) {
@@ -105,108 +42,21 @@ bool Report(const std::vector<Issue>& issues) {
   return refused;
 }
 
-bool HasConstants(const UninstallData& d) {
-  auto any = [](const std::string& s) { return !ConstantsIn(s).empty(); };
-  for (const std::string& s : d.strings)
-    if (any(s)) return true;
-  for (const FileEntry& f : d.files)
-    if (any(f.dir) || any(f.name)) return true;
-  for (const ShortcutEntry& s : d.shortcuts)
-    if (any(s.dir) || any(s.name)) return true;
-  for (const KeyEntry& k : d.keys)
-    if (any(k.path)) return true;
-  return false;
-}
-
-// Prints the issues in manifest order; true when one of them refuses.
-bool ReportSorted(std::vector<Issue> issues) {
-  std::stable_sort(issues.begin(), issues.end(), [](const Issue& a, const Issue& b) {
-    return EntryOrder(a.message) < EntryOrder(b.message);
-  });
-  return Report(issues);
-}
-
-// After a failed resolution an entry still holds constant tokens; it is
-// left out of the later checks, which would only misread the tokens.
-void SetAsideUnresolved(UninstallData* data) {
-  auto held = [](const std::string& s) { return s.find('\0') != std::string::npos; };
-  for (std::string& s : data->strings)
-    if (held(s)) s.clear();
-  for (FileEntry& f : data->files)
-    if (held(f.dir) || held(f.name)) f.broken = true;
-  for (ShortcutEntry& s : data->shortcuts)
-    if (held(s.dir) || held(s.name)) s.broken = true;
-  for (KeyEntry& k : data->keys)
-    if (held(k.path)) k.broken = true;
-}
-
-int PackTemplateFile(const Manifest& manifest, const std::string& stubPath,
-                     const std::string& outPath, std::vector<Issue> issues, bool werror) {
-  // The rules judge each entry by the folder constant it starts with; the
-  // finisher judges it again once the folders are known.
-  std::vector<Issue> limits = CheckTemplate(manifest.data, manifest.codepage);
-  bool limitRefused = false;
-  for (const Issue& issue : limits) limitRefused = limitRefused || issue.error;
-  issues.insert(issues.end(), limits.begin(), limits.end());
-  for (Issue& issue : CheckAuthoring(manifest.data, werror)) issues.push_back(issue);
-  if (ReportSorted(issues)) {
-    if (limitRefused && HasConstants(manifest.data))
-      std::cerr << "sweepkit: (a template is checked with every folder constant as \"C:\\\" and "
-                   "every named value empty)\n";
+int Pack(PackRequest request) {
+  Bytes manifestBytes = ReadFileBytes(request.manifestPath, "manifest");
+  request.manifestText.assign(manifestBytes.begin(), manifestBytes.end());
+  PackOutcome outcome = PackManifest(request);
+  Report(outcome.issues);
+  if (outcome.refused) {
+    if (outcome.limitNoteDue) std::cerr << "sweepkit: " << kTemplateLimitNote << "\n";
     return 1;
   }
-  Bytes block = BuildTemplate(manifest.data, manifest.codepage, manifest.forced);
-  Bytes stub = ReadFile(stubPath, "stub");
-  WriteFileAtomically(outPath, PackTemplate(stub, block));
-  std::cout << "wrote a template of " << block.size() << " bytes at offset " << stub.size()
-            << " (code page " << manifest.codepage << ") to " << outPath << "\n";
-  return 0;
-}
-
-int Pack(const std::string& stubPath, const std::string& manifestPath, const std::string& outPath,
-         bool asTemplate, const std::vector<std::string>& settings, bool werror) {
-  if (SameFile(outPath, stubPath)) throw PackError("--out " + outPath + " is the stub itself");
-  if (SameFile(outPath, manifestPath))
-    throw PackError("--out " + outPath + " is the manifest itself");
-  Bytes manifestBytes = ReadFile(manifestPath, "manifest");
-  std::vector<std::string> problems;
-  Manifest manifest =
-      ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()), &problems);
-
-  // Each folder in one spelling, before anything judges or writes it.
-  CanonicalDirs(&manifest.data, manifest.codepage);
-
-  // Every problem of the manifest in one run.
-  std::vector<Issue> issues;
-  for (const std::string& p : problems) issues.push_back({true, p});
-  if (asTemplate) return PackTemplateFile(manifest, stubPath, outPath, issues, werror);
-
-  ConstantValues values;
-  for (const std::string& setting : settings) {
-    std::string name, value;
-    ParseSetting(setting, &name, &value);
-    if (!FromUtf8(value, manifest.codepage, &values[name]))
-      throw PackError("--set " + name + ": the value cannot be represented in code page " +
-                      std::to_string(manifest.codepage));
-  }
-  UninstallData data = ResolveData(manifest.data, values, manifest.codepage, &issues);
-  SetAsideUnresolved(&data);
-  for (Issue& issue : ValidateData(data)) issues.push_back(issue);
-  // Folders given with --set are known by their paths as well.
-  std::vector<std::string> folders(CONST_BUILTIN_COUNT + 1);
-  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id) {
-    auto it = values.find(ConstantName(id));
-    if (it != values.end()) folders[id] = it->second;
-  }
-  for (Issue& issue : CheckAuthoring(data, werror, folders)) issues.push_back(issue);
-  if (ReportSorted(issues)) return 1;
-
-  Bytes block = BuildBlock(data);
-  Bytes stub = ReadFile(stubPath, "stub");
-  Bytes packed = PackStub(stub, block);
-  WriteFileAtomically(outPath, packed);
-  std::cout << "packed " << block.size() << " bytes of uninstall data at offset " << stub.size()
-            << " into " << outPath << "\n";
+  if (request.asTemplate)
+    std::cout << "wrote a template of " << outcome.blockSize << " bytes at offset " << outcome.stubSize
+              << " (code page " << outcome.codepage << ") to " << request.out << "\n";
+  else
+    std::cout << "packed " << outcome.blockSize << " bytes of uninstall data at offset " << outcome.stubSize
+              << " into " << request.out << "\n";
   return 0;
 }
 
@@ -336,7 +186,7 @@ int InspectTemplate(const std::string& path, const Bytes& file) {
 
 int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
   CheckCodepage(codepage);
-  Bytes file = ReadFile(path, "file");
+  Bytes file = ReadFileBytes(path, "file");
   uint32_t templateOffset = 0, templateSize = 0;
   if (file.size() <= 0xFFFFFFFFu &&
       FindTemplateBlock(file.data(), uint32_t(file.size()), &templateOffset, &templateSize) !=
@@ -401,6 +251,10 @@ int Inspect(const std::string& path, unsigned codepage, bool codepageGiven) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareStdio();
+  std::vector<std::string> args = Utf8Arguments(argc, argv);
+  std::vector<char*> argp;
+  for (std::string& a : args) argp.push_back(&a[0]);
   CLI::App app{"sweepkit: pack uninstall data into the stub, or inspect a packed file"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("sweepkit ") + SWEEPKIT_VERSION);
@@ -446,8 +300,24 @@ int main(int argc, char** argv) {
   CLI::Option* codepageOption =
       inspect->add_option("--codepage", codepage, "Code page of the texts (default 1252; the data does not record it)");
 
+  std::string request, records, include;
+  CLI::App* nsisTree = app.add_subcommand("nsis-tree", "Sweepkit.nsh's SkTree step: list a folder tree");
+  nsisTree->add_option("--request", request)->required();
+  nsisTree->add_option("--records", records)->required();
+  nsisTree->add_option("--out", include)->required();
+  CLI::App* nsisCheck = app.add_subcommand("nsis-check", "Sweepkit.nsh's SkFinish step: check the records");
+  nsisCheck->add_option("--records", records)->required();
+  nsisCheck->add_option("--out", include)->required();
+  unsigned long watchPid = 0;
+  CLI::App* nsisWatch = app.add_subcommand("nsis-watch", "Sweepkit.nsh's cleanup: delete the records once makensis ends");
+  nsisWatch->add_option("--records", records)->required();
+  nsisWatch->add_option("--pid", watchPid);
+  nsisTree->group("");
+  nsisCheck->group("");
+  nsisWatch->group("");
+
   try {
-    app.parse(argc, argv);
+    app.parse(int(argp.size()), argp.data());
   } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
@@ -456,7 +326,22 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (pack->parsed()) return Pack(stub, manifest, out, asTemplate, settings, werror);
+    if (pack->parsed()) {
+      PackRequest r;
+      r.stub = stub;
+      r.manifestPath = manifest;
+      r.out = out;
+      r.asTemplate = asTemplate;
+      r.settings = settings;
+      r.werror = werror;
+      return Pack(r);
+    }
+    if (nsisTree->parsed()) return NsisTree(request, records, include);
+    if (nsisCheck->parsed()) return NsisCheck(records, include);
+    if (nsisWatch->parsed()) {
+      DeleteWhenBuildEnds(records, watchPid);
+      return 0;
+    }
     if (plan->parsed()) {
       CheckCodepage(planOptions.codepage);
       PlanValues named;
@@ -470,7 +355,7 @@ int main(int argc, char** argv) {
         }
         (IsPlanFolder(name) ? planOptions.folders : named)[name] = value;
       }
-      Bytes planBytes = ReadFile(planFile, "file");
+      Bytes planBytes = ReadFileBytes(planFile, "file");
       if (IsTemplateFile(planBytes)) return PrintTemplatePlan(planFile, planBytes, planOptions, named);
       if (!named.empty()) {
         std::cerr << "sweepkit: --set " << named.begin()->first

@@ -9,18 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/pack_error.h"
 #include "format/block_build.h"
 #include "format/template.h"
 #include "uninstall_info/uninstall_info.h"
 
 namespace sweepkit {
 
-using Bytes = std::vector<uint8_t>;
-
-// A refusal with a message meant for the user.
-struct PackError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // All strings below are bytes in the target code page, ready to be written.
 // `force`: the author owns what a safety rule would refuse (a shared key, a

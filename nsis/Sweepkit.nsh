@@ -26,11 +26,15 @@
 !else
   !define /ifndef SK_DIR "${__FILEDIR__}"
 !endif
-!define /ifndef SK_SWEEPKIT "${SK_DIR}/sweepkit"
+; makensis on Windows runs sweepkit.exe, elsewhere sweepkit; either takes
+; paths with either separator.
+!ifdef NSIS_WIN32_MAKENSIS
+  !define /ifndef SK_SWEEPKIT "${SK_DIR}\sweepkit.exe"
+!else
+  !define /ifndef SK_SWEEPKIT "${SK_DIR}/sweepkit"
+!endif
 !define /ifndef SK_STUB "${SK_DIR}/sweepkit-stub.exe"
 !define /ifndef SK_FINISHER "${SK_DIR}/sweepkit-finish.exe"
-!define /ifndef SK_HELPER "${SK_DIR}/sweepkit-nsis"
-!define /ifndef SK_PYTHON "python3"
 !define /ifndef SK_CODEPAGE 1252
 !define /ifndef SK_KEY_CHUNKS list
 !define /ifndef SK_UNINSTALLER "uninstall.exe"
@@ -83,12 +87,19 @@
 !define _SkContext current
 !define _SkSets ""
 !tempfile _SkRecords
+; the records go when makensis ends, however it ends
+!system `"${SK_SWEEPKIT}" nsis-watch --records "${_SkRecords}"` = 0
 
 Var /GLOBAL _SkMerge
 Var /GLOBAL _SkRc
 Var /GLOBAL _SkOut
 Var /GLOBAL _SkN
 Var /GLOBAL _SkPath
+Var /GLOBAL _SkSetArgs
+Var /GLOBAL _SkQ
+Var /GLOBAL _SkI
+Var /GLOBAL _SkC
+Var /GLOBAL _SkB
 
 ; --- compile-time helpers -------------------------------------------------
 
@@ -101,6 +112,25 @@ Var /GLOBAL _SkPath
 !macro _SkUndef name
   !ifdef ${name}
     !undef ${name}
+  !endif
+!macroend
+
+; a step of sweepkit refused with _SkRefusal (its text holds no backquote):
+; the build stops here, its temporary files gone
+!macro _SkRefused
+  !ifdef _SkRefusal
+    !ifndef SK_TEMPLATE
+      !ifdef _SkTemplate
+        !delfile /nonfatal "${_SkTemplate}"
+      !endif
+    !endif
+    !ifndef SK_MANIFEST
+      !ifdef _SkManifest
+        !delfile /nonfatal "${_SkManifest}"
+      !endif
+    !endif
+    !delfile /nonfatal "${_SkRecords}"
+    !error `${_SkRefusal}`
   !endif
 !macroend
 
@@ -297,7 +327,7 @@ Var /GLOBAL _SkPath
   !endif
   Var /GLOBAL ${name}
   !define _SkVar_${name}
-  !define /redef _SkSets `${_SkSets} --set "${name}=${_SkDollar}${name}"`
+  !define /redef _SkSets `${_SkSets}${name} `
 !macroend
 !define SkVar "!insertmacro SkVar"
 
@@ -379,7 +409,7 @@ Var /GLOBAL _SkPath
 
 ; ${SkTree} SOURCE: every file below the folder SOURCE, into the output
 ; folder keeping the tree; every file and every folder recorded (the folder
-; list is made by sweepkit-nsis when the script is compiled).
+; list is made by `sweepkit nsis-tree` when the script is compiled).
 !macro SkTree source
   !insertmacro _SkWhere
   !insertmacro _SkNeedOutPath
@@ -391,12 +421,13 @@ Var /GLOBAL _SkPath
   !tempfile _Sk_request
   !tempfile _Sk_include
   !appendfile /CHARSET=UTF8 "${_Sk_request}" `{"at":"${_Sk_j}","src":"${_Sk_src}","dest":"${_SkOutDir}","nsis_dest":"${_Sk_nsis}"}$\n`
-  !system `"${SK_PYTHON}" "${SK_HELPER}" tree --request "${_Sk_request}" --records "${_SkRecords}" --out "${_Sk_include}"` = 0
+  !system `"${SK_SWEEPKIT}" nsis-tree --request "${_Sk_request}" --records "${_SkRecords}" --out "${_Sk_include}"` = 0
   !include /CHARSET=UTF8 "${_Sk_include}"
   !delfile "${_Sk_request}"
   !delfile "${_Sk_include}"
   !undef _Sk_request
   !undef _Sk_include
+  !insertmacro _SkRefused
 !macroend
 !define SkTree "!insertmacro SkTree"
 
@@ -526,33 +557,22 @@ Var /GLOBAL _SkPath
   !insertmacro _SkFinishText write_protected
   !insertmacro _SkFinishText shared_unused
 
-  !define /redef _Sk_temporary ``
   !ifdef SK_TEMPLATE
     !define _SkTemplate "${SK_TEMPLATE}"
   !else
     !tempfile _SkTemplate
-    !insertmacro _SkJsonOf `${_SkTemplate}`
-    !define /redef _Sk_temporary `"${_Sk_j}"`
   !endif
   !ifdef SK_MANIFEST
     !define _SkManifest "${SK_MANIFEST}"
   !else
     !tempfile _SkManifest
-    !insertmacro _SkJsonOf `${_SkManifest}`
-    !if `${_Sk_temporary}` == ``
-      !define /redef _Sk_temporary `"${_Sk_j}"`
-    !else
-      !define /redef _Sk_temporary `${_Sk_temporary},"${_Sk_j}"`
-    !endif
   !endif
   !ifdef SK_WERROR
     !define /redef _Sk_werror true
   !else
     !define /redef _Sk_werror false
   !endif
-  !define /redef _Sk_settings `{"k":"settings","at":"${_Sk_at}","codepage":${SK_CODEPAGE},"key_chunks":"${SK_KEY_CHUNKS}","werror":${_Sk_werror},"temporary":[${_Sk_temporary}]`
-  !insertmacro _SkJsonOf `${SK_SWEEPKIT}`
-  !define /redef _Sk_settings `${_Sk_settings},"sweepkit":"${_Sk_j}"`
+  !define /redef _Sk_settings `{"k":"settings","at":"${_Sk_at}","codepage":${SK_CODEPAGE},"key_chunks":"${SK_KEY_CHUNKS}","werror":${_Sk_werror}`
   !insertmacro _SkJsonOf `${SK_STUB}`
   !define /redef _Sk_settings `${_Sk_settings},"stub":"${_Sk_j}"`
   !insertmacro _SkJsonOf `${_SkTemplate}`
@@ -561,11 +581,12 @@ Var /GLOBAL _SkPath
   !insertmacro _SkRecord `${_Sk_settings},"manifest":"${_Sk_j}"}`
 
   !tempfile _Sk_include
-  !system `"${SK_PYTHON}" "${SK_HELPER}" check --records "${_SkRecords}" --out "${_Sk_include}"` = 0
+  !system `"${SK_SWEEPKIT}" nsis-check --records "${_SkRecords}" --out "${_Sk_include}"` = 0
   !delfile "${_SkRecords}"
   !define _SkFinished
   !include /CHARSET=UTF8 "${_Sk_include}"
   !delfile "${_Sk_include}"
+  !insertmacro _SkRefused
 
   Function _SkWriteUninstaller
     StrCpy $_SkOut $OUTDIR
@@ -577,8 +598,10 @@ Var /GLOBAL _SkPath
     StrCpy $_SkMerge ""
     IfFileExists "$INSTDIR\${SK_UNINSTALLER}" 0 +2
       StrCpy $_SkMerge '--merge "$INSTDIR\${SK_UNINSTALLER}"'
+    StrCpy $_SkSetArgs ""
+    !insertmacro _SkSetArgs `${_SkSets}`
     DetailPrint "Writing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
-    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"${_SkSets} $_SkMerge'
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge'
     Pop $_SkRc ; the exit code, or "error" when it could not be started
     Pop $_SkN  ; what it wrote
     StrCmp $_SkRc "0" _SkWritten
@@ -594,6 +617,32 @@ Var /GLOBAL _SkPath
     StrCmp $_SkOut "" +2
       SetOutPath $_SkOut
   FunctionEnd
+
+  !if `${_SkSets}` != ``
+  ; $_SkPath as the inside of a quoted argument that the finisher reads back
+  ; as it was: a quote escaped, and a run of backslashes doubled where a
+  ; quote or the closing quote follows it (so a value may end in \ or hold ").
+  Function _SkQuoteArg
+    StrCpy $_SkQ "" ; what is written so far
+    StrCpy $_SkI 0  ; the next character
+    StrCpy $_SkB "" ; backslashes not written yet
+    _SkQuoteNext:
+      StrCpy $_SkC $_SkPath 1 $_SkI
+      StrCmp $_SkC "" _SkQuoteEnd
+      IntOp $_SkI $_SkI + 1
+      StrCmp $_SkC "\" 0 +3
+        StrCpy $_SkB "$_SkB\"
+        Goto _SkQuoteNext
+      StrCmp $_SkC '"' 0 +3
+        StrCpy $_SkQ '$_SkQ$_SkB$_SkB\"'
+        Goto +2
+        StrCpy $_SkQ "$_SkQ$_SkB$_SkC"
+      StrCpy $_SkB ""
+      Goto _SkQuoteNext
+    _SkQuoteEnd:
+    StrCpy $_SkPath "$_SkQ$_SkB$_SkB"
+  FunctionEnd
+  !endif
 
   !ifdef _SkSharedUsed
   ; The SharedDLLs count of $_SkPath up by one, from $_SkN when it has none.
@@ -623,6 +672,20 @@ Var /GLOBAL _SkPath
   !endif
 !macroend
 !define SkFinish "!insertmacro SkFinish"
+
+; _SkSetArgs "NAME NAME ": --set "NAME=<its value>" for each into $_SkSetArgs
+!macro _SkSetArgs names
+  !if `${names}` != ``
+    !insertmacro _SkUndef _Sk_sh
+    !insertmacro _SkUndef _Sk_st
+    !searchparse /noerrors `${names}` `` _Sk_sh ` ` _Sk_st
+    !define /redef _Sk_st_${_Sk_sh} `${_Sk_st}`
+    StrCpy $_SkPath ${_SkDollar}${_Sk_sh}
+    Call _SkQuoteArg
+    StrCpy $_SkSetArgs `$_SkSetArgs --set "${_Sk_sh}=$_SkPath"`
+    !insertmacro _SkSetArgs `${_Sk_st_${_Sk_sh}}`
+  !endif
+!macroend
 
 !macro _SkFinishText role
   !insertmacro _SkText text `${SK_TEXT_${role}}`

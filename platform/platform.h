@@ -9,7 +9,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#ifdef _WIN32
+// sweepkit.exe (SWEEPKIT_SIMULATED) runs the logic on the simulated Windows
+// too, for `plan`.
+#if defined(_WIN32) && !defined(SWEEPKIT_SIMULATED)
 #include <windows.h>
 #include <shlobj.h>
 #include <ole2.h>
@@ -40,7 +42,7 @@ static inline HKEY RootKeyFromValue(u32 value) {
   return (HKEY)(intptr_t)(int32_t)value;
 }
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(SWEEPKIT_SIMULATED)
 // Runtime routines of msvcrt.dll, bound directly.
 static inline void* RtCalloc(u32 size) { return calloc(size, 1); }
 static inline void RtFree(void* block) { free(block); }

@@ -2,7 +2,8 @@
 ; uninstaller's only list: Sweepkit.nsh records every file, shortcut and key
 ; as it installs them. Built by scripts/installer (`make installer`):
 ;   makensis -X"!addincludedir dist" -DVERSION=1.0 -DPAYLOAD=<dir> -DOUTFILE=<setup.exe>
-;            [-DSK_TEMPLATE=<app.skt>] [-DSK_MANIFEST=<recorded.json>] vantor-gliders.nsi
+;            [-DSK_TEMPLATE=<app.skt>] [-DSK_MANIFEST=<recorded.json>] [-DGROUP=<menu folder>]
+;            vantor-gliders.nsi
 ;
 ; Silent use: setup.exe /S /D=C:\Some Folder  (/D= last and unquoted).
 
@@ -35,7 +36,11 @@ Page instfiles
 ${SkVar} group ; the Start-menu folder
 
 Section "Install"
-  StrCpy $group "${APP}"
+  !ifdef GROUP
+    StrCpy $group "${GROUP}"
+  !else
+    StrCpy $group "${APP}"
+  !endif
   ${SkUninstaller}
 
   ${SkOutPath} "$INSTDIR"

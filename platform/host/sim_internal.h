@@ -78,4 +78,11 @@ void ResetWindows();
 void ResetGdi();
 void ResetProcess();
 
+// In sweepkit.exe, the conversion behind the simulated MultiByteToWideChar
+// and WideCharToMultiByte: the real system's, between code pages named as
+// iconv names them ("CP1252", "UTF-8", "UTF-16LE"). Same contract as the
+// iconv version in sim_text.cpp.
+bool HostConvert(const char* to, const char* from, const std::string& in, size_t unit,
+                 const std::string& replacement, bool strict, std::string* out, bool* replaced);
+
 }  // namespace sim

@@ -1,8 +1,11 @@
 // The command line, the console's standard handles and the code-page
 // conversions (through the host's iconv, so every Windows code page it knows
-// converts as the system would, best-fit mappings aside).
+// converts as the system would, best-fit mappings aside; in sweepkit.exe
+// through the real system's, sim_convert_win32.cpp).
+#ifndef _WIN32
 #include <errno.h>
 #include <iconv.h>
+#endif
 
 #include <cstring>
 #include <map>
@@ -29,6 +32,12 @@ TextState& State() {
 
 UINT ActualCodepage(UINT codepage) { return codepage == CP_ACP ? State().acp : codepage; }
 
+#ifdef _WIN32
+bool Convert(const char* to, const char* from, const std::string& in, size_t unit,
+             const std::string& replacement, bool strict, std::string* out, bool* replaced) {
+  return HostConvert(to, from, in, unit, replacement, strict, out, replaced);
+}
+#else
 // Converts between a code page and UTF-16LE. A sequence that does not convert
 // becomes `replacement` (skipping `unit` input bytes) and sets *replaced; with
 // strict, it stops the conversion. Returns false when iconv knows no such code
@@ -62,6 +71,7 @@ bool Convert(const char* to, const char* from, const std::string& in, size_t uni
   iconv_close(cd);
   return ok;
 }
+#endif
 
 std::string IconvName(UINT codepage) {
   if (codepage == CP_UTF8) return "UTF-8";

@@ -266,8 +266,78 @@ def installer_shared_dll(name):
         h.check(dll in r.windows[1]["text"], "the question names the file", r)
 
 
+TREE_SCRIPT = r"""Unicode false
+OutFile "${OUTFILE}"
+!include Sweepkit.nsh
+Section
+  ${SkUninstaller}
+  ${SkOutPath} "$INSTDIR"
+  ${SkTree} "${TREE}"
+  !ifdef BAD
+    ${SkKey} HKLM "Software"
+  !endif
+SectionEnd
+${SkFinish} "App" "App 1.0" "1.0"
+"""
+
+
+def windows_program(s):
+    """A stand-in for makensis on Windows: Linux makensis with the header
+    running sweepkit.exe through Wine."""
+    wrapper = os.path.join(s.dir, "sweepkit-wine")
+    with open(wrapper, "w") as f:
+        f.write('#!/bin/sh\nexec wine "%s" "$@"\n' % os.path.join(h.DIST, "sweepkit.exe"))
+    os.chmod(wrapper, 0o755)
+    return wrapper
+
+
+def installer_windows_program(name):
+    """The example built while the header runs sweepkit.exe, with a
+    Start-menu folder ending in a backslash (the finisher must get it as it
+    is), installed and uninstalled; a tree listed by sweepkit.exe, spelled
+    with backslashes, records what it installs, and a refusal names the
+    script's line."""
+    with h.Session(name) as s:
+        wrapper = windows_program(s)
+        values = prepare(s)
+        m = manifest("1.0")
+        setup = os.path.join(s.dir, "setup.exe")
+        rc, so, _ = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"), "--out", setup,
+                                   "--template", os.path.join(s.dir, "1.0.skt"), "--work", s.dir,
+                                   "--sweepkit", wrapper, "--group", GROUP + "\\"], s.env, 600)
+        h.check(rc == 0, "building with sweepkit.exe failed:\n%s" % so.decode("utf-8", "replace"))
+        install(s, s.zpath(setup), m, values, "1.0")
+        uninstall(s, m, values, "1.0")
+
+        tree = os.path.join(s.dir, "tree")
+        for rel in ["a.txt", "sub/b.txt", "sub/deeper/c.txt"]:
+            os.makedirs(os.path.dirname(os.path.join(tree, rel)), exist_ok=True)
+            with open(os.path.join(tree, rel), "w") as f:
+                f.write(rel)
+        nsi = os.path.join(s.dir, "tree.nsi")
+        with open(nsi, "w") as f:
+            f.write(TREE_SCRIPT)
+        recorded = os.path.join(s.dir, "tree.json")
+        for bad in (False, True):
+            cmd = ["makensis", "-V2", "-X!addincludedir %s" % h.DIST, "-DSK_SWEEPKIT=%s" % wrapper,
+                   "-DOUTFILE=%s" % os.path.join(s.dir, "tree-setup.exe"), "-DTREE=%s" % tree.replace("/", "\\"),
+                   "-DSK_MANIFEST=%s" % recorded] + (["-DBAD"] if bad else []) + [nsi]
+            rc, so, _ = h.run_bounded(cmd, s.env, 300)
+            out = so.decode("utf-8", "replace")
+            if bad:
+                h.check(rc != 0 and "tree.nsi:9: keys[0].path" in out, "the refusal names the line:\n" + out)
+                continue
+            h.check(rc == 0, "the tree through sweepkit.exe:\n" + out)
+            with open(recorded, encoding="utf-8") as f:
+                files = json.load(f)["files"]
+            h.check(files == [{"dir": "{app}", "name": "a.txt"}, {"dir": "{app}\\sub", "name": "b.txt"},
+                              {"dir": "{app}\\sub\\deeper", "name": "c.txt"},
+                              {"dir": "{app}\\sub\\deeper", "name": ""}, {"dir": "{app}\\sub", "name": ""}],
+                    "the tree's records: %r" % files)
+
+
 SCENARIOS = {f.__name__: f for f in [installer_silent, installer_windows98, installer_upgrade,
-                                     installer_user_file, installer_shared_dll]}
+                                     installer_user_file, installer_shared_dll, installer_windows_program]}
 
 if __name__ == "__main__":
     sys.exit(h.main(SCENARIOS))

@@ -5,10 +5,12 @@ hand-written manifests of its releases."""
 import filecmp
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -16,7 +18,7 @@ DIST = os.environ.get("SWEEPKIT_DIST", os.path.join(ROOT, "dist"))
 EXAMPLES = os.path.join(ROOT, "examples")
 
 
-def makensis(script, work, defines=()):
+def makensis(script, work, defines=(), verbosity=2):
     """Compiles script (text) with the source tree's header and dist's tools;
     returns (exit code, output, recorded manifest or None)."""
     path = os.path.join(work, "app.nsi")
@@ -25,7 +27,7 @@ def makensis(script, work, defines=()):
     manifest = os.path.join(work, "recorded.json")
     if os.path.exists(manifest):
         os.unlink(manifest)
-    cmd = ["makensis", "-V2", "-X!addincludedir %s" % os.path.join(ROOT, "nsis"),
+    cmd = ["makensis", "-V%d" % verbosity, "-X!addincludedir %s" % os.path.join(ROOT, "nsis"),
            "-DSK_SWEEPKIT=%s" % os.path.join(DIST, "sweepkit"),
            "-DSK_STUB=%s" % os.path.join(DIST, "sweepkit-stub.exe"),
            "-DSK_FINISHER=%s" % os.path.join(DIST, "sweepkit-finish.exe"),
@@ -155,6 +157,103 @@ class Recording(Tool):
         rc, out, _ = makensis(script("\n".join(body)), self.work)
         self.assertNotEqual(rc, 0, out)
         self.assertIn("app.nsi:9: Windows cannot hold the name 'a?b'", out)
+
+
+class Trees(Tool):
+    """What ${SkTree} records is what makensis installs, however the folder
+    is spelled and wherever its links lead."""
+
+    def lay_out(self):
+        tree = os.path.join(self.work, "tree")
+        for rel in ["top.txt", ".hidden", "no extension", "sub/a.b.c", "sub/deep/d.bin", "elsewhere/e.txt"]:
+            os.makedirs(os.path.dirname(os.path.join(tree, rel)), exist_ok=True)
+            with open(os.path.join(tree, rel), "w") as f:
+                f.write(rel)
+        os.symlink("sub", os.path.join(tree, "linked"))  # a folder reached twice
+        return tree
+
+    def build(self, spelling):
+        body = ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkTree} "%s"' % spelling]
+        return makensis(script("\n".join(body)), self.work, verbosity=4)
+
+    def test_recorded_equals_installed_for_each_spelling(self):
+        tree = self.lay_out()
+        for spelling in ["tree", "tree\\", ".\\tree", tree, tree.replace("/", "\\")]:
+            with self.subTest(spelling):
+                rc, out, m = self.build(spelling)
+                self.assertEqual(rc, 0, out)
+                # the tree's files come before SkFinish puts in its own
+                tree_part = out[:out.index("nsis-check")]
+                installed = sorted(line.split('"')[1] for line in tree_part.splitlines() if line.startswith("File: "))
+                recorded = sorted(f["name"] for f in m["files"] if f["name"])
+                self.assertEqual(installed, recorded)
+                self.assertIn({"dir": "{app}\\linked\\deep", "name": "d.bin"}, m["files"])
+                self.assertIn({"dir": "{app}\\linked", "name": ""}, m["files"])
+                self.assertEqual(len(recorded), 8)
+
+    def test_links_that_loop_or_lead_nowhere_are_refused_at_the_line(self):
+        tree = self.lay_out()
+        for name, target, reason in [("loop", "..", "link loop"), ("gone", "nothing-here", "leads nowhere")]:
+            with self.subTest(name):
+                link = os.path.join(tree, "sub", name)
+                os.symlink(target, link)
+                rc, out, _ = self.build("tree")
+                os.unlink(link)
+                self.assertNotEqual(rc, 0, out)
+                self.assertRegex(out, r"app\.nsi:9: .*%s" % reason)
+
+    def test_no_records_file_is_left_behind(self):
+        self.lay_out()
+        good = ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkTree} "tree"']
+        for what, body in [("built", good), ("refused by the check", good + ['${SkKey} HKLM "Software"']),
+                           ("refused by the tree", good + ['${SkTree} "missing"']),
+                           ("failed elsewhere", good + ['NoSuchCommand'])]:
+            with self.subTest(what):
+                rc, out, _ = makensis(script("\n".join(body)), self.work, verbosity=4)
+                self.assertEqual(rc == 0, what == "built", out)
+                records = set(re.findall(r'--records "([^"]+)"', out))
+                self.assertEqual(len(records), 1, out)
+                self.assertTrue(wait_until_gone(records.pop()))
+
+
+def wait_until_gone(path, seconds=10):
+    """The records file of a build that failed elsewhere goes once makensis
+    has exited; a moment after, not at once."""
+    end = time.monotonic() + seconds
+    while os.path.exists(path) and time.monotonic() < end:
+        time.sleep(0.1)
+    return not os.path.exists(path)
+
+
+class Readme(Tool):
+    """The README's commands are the ones that work: its first block is the
+    two commands the tests run, every make target it names exists, and its
+    NSIS quick start builds, recording what it installs."""
+
+    def blocks(self, lang):
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            return re.findall(r"```%s\n(.*?)```" % lang, f.read(), re.S)
+
+    def test_the_commands_exist(self):
+        first = [line.split("#")[0].strip() for line in self.blocks("sh")[0].splitlines()]
+        self.assertEqual(first, ["make demo", "make test"])
+        with open(os.path.join(ROOT, "Makefile")) as f:
+            targets = set(re.findall(r"^([a-z]+):", f.read(), re.M))
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            named = set(re.findall(r"`make ([a-z]+)", f.read()))
+        self.assertTrue(named and named <= targets, named - targets)
+
+    def test_the_quick_start_builds(self):
+        (quick,) = self.blocks("nsis")
+        for rel in ["build/app.exe", "build/data/a.txt", "build/data/sub/b.txt"]:
+            os.makedirs(os.path.dirname(os.path.join(self.work, rel)), exist_ok=True)
+            with open(os.path.join(self.work, rel), "w") as f:
+                f.write(rel)
+        rc, out, m = makensis(quick, self.work)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual([f["name"] for f in m["files"]], ["app.exe", "a.txt", "b.txt", ""])
+        self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\App", "name": "App.lnk"}])
+        self.assertEqual([k["path"] for k in m["keys"]][0], "Software\\Vantor\\App")
 
 
 class Example(unittest.TestCase):
