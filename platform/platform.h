@@ -24,7 +24,7 @@
 // The stub's process-wide variables: placed with the initialised data, not
 // in a .bss section of their own. Three sections instead of four let the
 // headers fit the first 512 bytes of the file; anything large is allocated.
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(SWEEPKIT_SIMULATED)
 #define IMAGE_DATA __attribute__((section(".data$state")))
 #else
 #define IMAGE_DATA
