@@ -31,6 +31,10 @@ def parse_runner(text):
                 result["exit"] = int(parts[1])
             elif parts[0] in ("gone", "idle") and len(parts) == 2:
                 result[parts[0]] = parts[1]
+            elif len(parts) > 2 and parts[-2] in ("gone", "idle"):
+                # The script interpreter shares the console and may leave a
+                # line open, so the runner's verdict can follow its text.
+                result[parts[-2]] = parts[-1]
             elif parts[0] == "unexpected":
                 result["unexpected"] += 1
         except ValueError:

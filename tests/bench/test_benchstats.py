@@ -91,6 +91,8 @@ class RunnerReports(unittest.TestCase):
         one = parse_runner('idle ok\nbox 1 2 95.0\nunexpected box 96.0\nelapsed_ms 120.0\nexit 0\n')
         self.assertEqual((phases(one), one['idle'], one['unexpected']),
                          ({'start': 95.0, 'end': 25.0}, 'ok', 1))
+        shared = parse_runner('elapsed_ms 5\nexit 0\n\nC:\\T>del "C:\\T\\Delme.bat" gone ok\r\n')
+        self.assertEqual(shared['gone'], 'ok', 'a verdict after the interpreter\'s open line')
         for broken in ('box 1 1 180.5\nexit 0\n', 'elapsed_ms 12\n', 'elapsed_ms x\nexit 0\n'):
             with self.assertRaises(RunnerOutputError, msg=broken):
                 parse_runner(broken)

@@ -158,7 +158,7 @@ TEST_F(Sim, QueryValueSemantics) {
   SimRegSetValue(HKEY_LOCAL_MACHINE, path, "C:\\App\\long.dll", REG_BINARY, "12345678");
   HKEY key = nullptr;
   ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key));
-  EXPECT_EQ("RegOpenKeyExA(HKLM," + std::string(path) + ",0xf003f)", SimCalls().back());
+  EXPECT_EQ("RegOpenKeyExA(HKLM," + std::string(path) + ",0x0,0xf003f)", SimCalls().back());
   EXPECT_EQ(1, SimOpenKeyCount());
 
   DWORD value = 1, type = REG_DWORD, size = 4;
