@@ -72,8 +72,6 @@ static void ReportProblem(void* context, const RuleProblem* p) {
   if (in->written) PutNamedValues(in, p->list, p->index);
   if (p->forced)
     Put("; kept because the entry says \"force\": true");
-  else if (in->keptFrom)
-    Put("; only the earlier uninstaller lists it");
   else if (p->forceable)
     Put("; the template does not say the application owns it (\"force\": true)");
   EndLine();

@@ -447,7 +447,7 @@ static const int kWarnings = 1;
 #define REFUSE(list, i, field, text) Report(c, RULE_ERROR, 0, 0, list, i, field, text, 0)
 
 static const char kOtherSpelling[] =
-    "is a spelling Windows reads as another path; write the plain long path";
+    "is a spelling Windows reads as another path";
 
 static void CheckPathText(Checker* c, int list, unsigned i, const char* field, const char* s) {
   if (HasEnvironmentReference(s))
