@@ -525,6 +525,7 @@ int PrintPlan(const std::string& label, const Bytes& file, const PlanOptions& op
   }
   std::printf("\nthen the self-removal script deletes %s and removes %s if it is empty\n",
               p.Show(m.stubPath).c_str(), p.Show(m.installDir).c_str());
+  ReleaseUninstallInfo();  // for a caller that plans again
   return 0;
 }
 

@@ -153,7 +153,7 @@ static const char* OtherSpelling(const char* s, int skipLast) {
   const char* part = s;
   const char* tilde = 0;
   for (const char* p = s;; p++) {
-    if (*p == ':' && p != s + 1) return "a colon inside a name";
+    if (*p == ':' && p != s + 1) return "a colon";
     if (*p == '~') tilde = p;
     if (*p && !IsPathSeparator(*p)) continue;
     if (!*p && skipLast) return 0;
@@ -539,10 +539,17 @@ static void CheckFile(Checker* c, unsigned i) {
   if (!EntryFolder(e->base, e->dir, e->name, c->work, &folder)) return;
   int id;
   const char* system = SystemFolderName(&folder, c->input->folders, c->input->tables, &id);
+  // The stub's sweep tries a file's folder without its final backslash:
+  // for C:\x that is "C:", which Windows reads as the drive's current folder.
+  if (IsDriveRoot(&folder) && (!e->name[0] || folder.length == 2)) {
+    Report(c, RULE_ERROR, 1, e->force, L, i, "dir",
+           e->name[0] ? "puts a file directly in a drive root"
+                      : "is a directory entry for a drive root",
+           0);
+    return;
+  }
   if (!e->name[0]) {
-    if (IsDriveRoot(&folder))
-      Report(c, RULE_ERROR, 1, e->force, L, i, "dir", "is a directory entry for a drive root", 0);
-    else if (system)
+    if (system)
       Report(c, RULE_ERROR, 1, e->force, L, i, "dir", "is a directory entry for a folder the system owns",
              system);
     else if (kWarnings && !c->input->refusalsOnly && !FolderInUse(c, i, &folder))
@@ -610,7 +617,7 @@ int CheckRules(const RuleInput* input, RuleReport report, void* context) {
   for (int L = RULE_FILES; L <= RULE_KEYS; L++) {
     for (unsigned i = 0; i < counts[L - 1]; i++) {
       if (!tablesOk)
-        Report(&c, RULE_ERROR, 0, 0, L, i, "", "cannot be judged: no rules' tables", 0);
+        Report(&c, RULE_ERROR, 0, 0, L, i, "", "no rules' tables", 0);
       else if (L == RULE_FILES)
         CheckFile(&c, i);
       else if (L == RULE_SHORTCUTS)
