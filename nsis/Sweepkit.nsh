@@ -88,7 +88,6 @@ Var /GLOBAL _SkMerge
 Var /GLOBAL _SkRc
 Var /GLOBAL _SkOut
 Var /GLOBAL _SkN
-Var /GLOBAL _SkPath
 
 ; --- compile-time helpers -------------------------------------------------
 
@@ -340,6 +339,10 @@ Var /GLOBAL _SkPath
 !macro SkSharedDll source
   !insertmacro _SkWhere
   !insertmacro _SkSplit `${source}`
+  ; declared with its first use: unused, it would fail makensis -WX
+  !ifndef _SkSharedUsed
+    Var /GLOBAL _SkPath
+  !endif
   !define /redef _SkSharedUsed
   StrCpy $_SkN 0
   IfFileExists `$OUTDIR\${_Sk_base}` 0 +2
@@ -351,7 +354,9 @@ Var /GLOBAL _SkPath
 !define SkSharedDll "!insertmacro SkSharedDll"
 
 ; ${SkFont} SOURCE NAME: a font (install into $FONTS), loaded and registered
-; under NAME ("Vantor Sans (TrueType)").
+; under NAME ("Vantor Sans (TrueType)"). The uninstaller removes the font
+; and its file, but not the value NAME: the uninstall data names whole keys,
+; and the Fonts key is every font's (Windows skips a value whose file is gone).
 !macro SkFont source name
   !insertmacro _SkWhere
   !insertmacro _SkInstall `${source}` `,"font":true`
@@ -414,7 +419,8 @@ Var /GLOBAL _SkPath
 
 ; ${SkShortcut} LINK TARGET and ${SkShortcutEx} LINK TARGET MORE (the rest
 ; of CreateShortCut's arguments as written). The link's folder is created;
-; the uninstaller removes it after the shortcut when it is empty. A desktop
+; the uninstaller removes it after the shortcut when it is empty (shortcuts
+; are listed deepest folder first, whatever their order here). A desktop
 ; shortcut is listed as a file, which never takes the desktop with it.
 !macro SkShortcutEx link target more
   !insertmacro _SkWhere
