@@ -226,7 +226,7 @@ static int ReadTemplate(void) {
   if (status != IMAGE_OK) return Refuse(path, ImageReason(status));
   if (Template.layout.imageEnd > Template.blockOffset) return Refuse(path, "the template's program is cut short");
   if (Template.layout.dataOffset != 0) return Refuse(path, "the template's program already carries data");
-  if (!c->rules) return Refuse(path, "carries no rules' tables (pack it again)");
+  if (!c->rules) return Refuse(path, "has no rules' tables");
   return 1;
 }
 
@@ -295,7 +295,7 @@ static int Finish(void) {
   // name ends in a double-byte character with that trail byte, every entry
   // relative to it would name a file beside the folder instead.
   if (EndsInTrailBackslash(OutFolder, StrLen(OutFolder), GetACP()))
-    return Refuse(Args.outPath, "ends in a character the uninstaller takes for a backslash"),
+    return Refuse(Args.outPath, "folder ends in a character read as a backslash"),
            EXIT_REFUSED;
 
   ResolveInput input = {&Template.contents, OutFolder, Args.named, Args.namedCount};

@@ -374,7 +374,7 @@ TEST(Finisher, MergeKeepsFlagsComparesNamesAsSpelledAndJudgesWhatItKeeps) {
   SimAddDir("C:\\Apps\\\x95\x5C");
   Outcome dbcs = Finish(std::string(kTemplatePath) + " \"C:\\Apps\\\x95\x5C\\uninstall.exe\" --set group=V");
   EXPECT_EQ(1, dbcs.code) << dbcs.err;
-  EXPECT_NE(std::string::npos, dbcs.err.find("ends in a character the uninstaller takes for a backslash")) << dbcs.err;
+  EXPECT_NE(std::string::npos, dbcs.err.find("uninstall.exe: folder ends in a character read as a backslash")) << dbcs.err;
   EXPECT_FALSE(SimExists("C:\\Apps\\\x95\x5C\\uninstall.exe"));
 }
 
