@@ -41,9 +41,10 @@ static const char* AbsoluteDir(const BlockText* dir, const char* appFolder) {
 // The named values the template put in the entry: they made it what it is.
 static void PutNamedValues(const SafetyInput* in, int list, u32 index) {
   const BlockData* t = in->written;
-  const BlockText* texts[2] = {&t->keys[index].path, 0};
+  const BlockText* texts[2] = {0, 0};
   if (list == RULE_FILES) texts[0] = &t->files[index].dir, texts[1] = &t->files[index].name;
-  if (list == RULE_SHORTCUTS) texts[0] = &t->shortcuts[index].dir, texts[1] = &t->shortcuts[index].name;
+  else if (list == RULE_SHORTCUTS) texts[0] = &t->shortcuts[index].dir, texts[1] = &t->shortcuts[index].name;
+  else texts[0] = &t->keys[index].path;
   for (int k = 0; k < 2 && texts[k]; k++) {
     u32 at = 0;
     TemplatePiece piece;
@@ -83,9 +84,8 @@ int CheckSafety(const SafetyInput* in) {
   RuleShortcut* shortcuts = (RuleShortcut*)FinishAlloc(data->shortcutCount * (u32)sizeof(RuleShortcut) + 1);
   RuleKey* keys = (RuleKey*)FinishAlloc(data->keyCount * (u32)sizeof(RuleKey) + 1);
   if (!files || !shortcuts || !keys) goto outOfMemory;
-  // Finished strings end in a zero byte (each is a block of its own, or an
-  // earlier uninstaller's text followed by its next field's length... which
-  // is why a kept text is copied first).
+  // Finished texts end in a zero byte (each is a block of its own); a kept
+  // one lies in the earlier uninstaller's file and is copied (Terminated).
   for (u32 i = 0; i < data->fileCount; i++) {
     files[i].dir = AbsoluteDir(&data->files[i].dir, in->appFolder);
     files[i].name = Terminated(&data->files[i].name);
