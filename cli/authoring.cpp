@@ -108,6 +108,7 @@ std::vector<Issue> CheckAuthoring(const UninstallData& data, bool werror,
   input.keys = keys.data();
   input.keyCount = unsigned(keys.size());
   input.folders = &known;
+  input.tables = DefaultRuleTables(&input.tablesSize);
   std::vector<Issue> issues;
   Collector collector{&issues, &data, werror};
   CheckRules(&input, Collect, &collector);

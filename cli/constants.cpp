@@ -186,7 +186,10 @@ UninstallData ResolveData(const UninstallData& data, const ConstantValues& value
 void CanonicalDirs(UninstallData* data, unsigned codepage) {
   auto canonical = [codepage](std::string& dir) {
     uint32_t length = uint32_t(dir.size());
-    if (!dir.empty() && CanonicalDir(&dir[0], &length, codepage)) dir.resize(length);
+    if (dir.empty()) return;
+    dir.push_back('\0');  // room for the separator kept after a 0x5C trail byte
+    if (!CanonicalDir(&dir[0], &length, uint32_t(dir.size()), codepage)) length = uint32_t(dir.size() - 1);
+    dir.resize(length);
   };
   for (FileEntry& f : data->files) canonical(f.dir);
   for (ShortcutEntry& s : data->shortcuts) canonical(s.dir);

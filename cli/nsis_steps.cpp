@@ -319,6 +319,10 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
   auto firstFolder = std::find_if(lists[0].begin(), lists[0].end(), isFolder);
   std::stable_sort(firstFolder, lists[0].end(),
                    [](const auto& a, const auto& b) { return Depth(a.first) > Depth(b.first); });
+  // a shortcut's folder goes right after it when empty: nested shortcuts
+  // first, so their group's folder is empty by the time its own go
+  std::stable_sort(lists[1].begin(), lists[1].end(),
+                   [](const auto& a, const auto& b) { return Depth(a.first) > Depth(b.first); });
 
   std::string finishAt = StringOr(settings, "at", "?");
   Json manifest = Json::object();

@@ -11,6 +11,7 @@
 #include "removal/removal.h"
 #include "cli/codepage.h"
 #include "cli/constants.h"
+#include "finisher/finish.h"
 #include "format/template.h"
 #include "ui/ui.h"
 #include "uninstall_info/uninstall_info.h"
@@ -383,6 +384,30 @@ bool IsTemplateFile(const Bytes& file) {
          FindTemplateBlock(file.data(), uint32_t(file.size()), &offset, &size) != READ_NO_TRAILER;
 }
 
+namespace {
+
+// One argument of a Windows command line as SplitCommandLine reads it back:
+// quoted, a quote escaped, backslashes doubled where a quote follows them.
+std::string QuoteArgument(const std::string& text) {
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : text) {
+    if (c == '\\') {
+      backslashes++;
+      continue;
+    }
+    out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(2 * backslashes, '\\');
+  return out + "\"";
+}
+
+const char kPlanTemplate[] = "C:\\SWEEPKIT.TMP\\template.skt";
+
+}  // namespace
+
 int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOptions& given,
                       const PlanValues& named) {
   uint32_t offset = 0, size = 0;
@@ -398,55 +423,42 @@ int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOpt
   // need no conversion.
   PlanOptions options = given;
   options.codepage = t.header.codepage;
-  UninstallData& data = t.data;
 
-  // The constants as the finisher finds them: the machine's folders (an
-  // all-users folder it lacks is the per-user one), {app} the folder the
-  // uninstaller is written to, named values from --set.
-  ConstantValues values;
-  std::vector<std::string> folders(CONST_BUILTIN_COUNT + 1);
-  for (const PlanFolder& f : kPlanFolders) {
-    int id = BuiltinConstantId(f.name, uint32_t(std::strlen(f.name)));
-    folders[id] = FolderValue(f, options);
-  }
-  const int fallback[][2] = {{CONST_COMMONDESKTOP, CONST_DESKTOP},
-                             {CONST_COMMONPROGRAMS, CONST_PROGRAMS},
-                             {CONST_COMMONSTARTMENU, CONST_STARTMENU}};
-  for (const auto& f : fallback)
-    if (folders[f[0]].empty()) folders[f[0]] = folders[f[1]];
-  folders[CONST_APP] = TrimBackslash(Convert(options.installDir, options.codepage, "--install-dir"));
-  for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id)
-    if (!folders[id].empty()) values[ConstantName(id)] = folders[id];
-  for (const auto& v : named) values[v.first] = Convert(v.second, options.codepage, "--set " + v.first);
-
-  std::vector<Issue> issues;
-  UninstallData finished = ResolveData(data, values, options.codepage, &issues);
-  bool refused = false;
-  for (const Issue& issue : issues) {
-    std::fprintf(stderr, "sweepkit: %s\n", issue.message.c_str());
-    refused = true;
-  }
-  if (refused) return 1;
-  for (const Issue& issue : ValidateData(finished)) {
-    std::fprintf(stderr, "sweepkit: %s%s\n", issue.error ? "" : "warning: ", issue.message.c_str());
-    refused = refused || issue.error;
-  }
-  // The authoring rules with this machine's folders, as the finisher
-  // applies them (refusals only: it warns of nothing else).
-  for (const Issue& issue : CheckAuthoring(finished, false, folders)) {
-    if (!issue.error && issue.message.find("\"force\": true") == std::string::npos) continue;
-    std::fprintf(stderr, "sweepkit: finished on this machine: %s%s\n", issue.error ? "" : "warning: ",
-                 issue.message.c_str());
-    refused = true;
-  }
-  if (refused) return 1;
-
-  std::printf("template finished as sweepkit-finish would on the machine below\n");
-  Bytes stub(file.begin(), file.begin() + offset);
+  // The finisher itself, on the plan's machine: its folders, {app} the
+  // install dir, named values from --set, an earlier uninstaller to merge.
+  // Whatever it refuses, plan refuses with the same words.
+  Machine m;
   std::string name = label.substr(label.find_last_of("/\\") + 1);
   size_t dot = name.rfind('.');
   name = (dot == std::string::npos ? name : name.substr(0, dot)) + ".exe";
-  return PrintPlan(name, PackStub(stub, BuildBlock(finished)), options);
+  SetUpMachine(Bytes(file.begin(), file.begin() + offset), 0, name, options, &m);
+  SimSetAnsiCodePage(options.codepage);
+  static const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+  for (const auto& f : m.folders) {
+    std::string name = f.name;
+    if (name == "pf" || name == "cf")
+      SimRegSetValue(HKEY_LOCAL_MACHINE, kCurrentVersion, name == "pf" ? "ProgramFilesDir" : "CommonFilesDir",
+                     REG_SZ, f.path + '\0');
+  }
+  SimAddFile(kPlanTemplate, std::string(file.begin(), file.end()));
+  std::string out = m.installDir + "\\" + Convert(name, options.codepage, "the file name");
+  std::string line = std::string("sweepkit-finish ") + QuoteArgument(kPlanTemplate) + " " + QuoteArgument(out);
+  for (const auto& v : named)
+    line += " --set " + QuoteArgument(v.first + "=" + Convert(v.second, options.codepage, "--set " + v.first));
+  if (!given.earlier.empty()) {
+    std::string earlier = m.installDir + "\\" + Convert(given.earlierName, options.codepage, "--merge");
+    SimAddFile(earlier, std::string(given.earlier.begin(), given.earlier.end()));
+    line += " --merge " + QuoteArgument(earlier);
+  }
+  SimSetCommandLine(line);
+  int code = RunFinisher();
+  std::string said = SimConsoleText(STD_ERROR_HANDLE);
+  if (!said.empty()) std::fprintf(stderr, "%s", ToUtf8(said, options.codepage).c_str());
+  if (code != EXIT_WRITTEN) return 1;
+  std::string finished = SimFileBytes(out);
+
+  std::printf("template finished as sweepkit-finish would on the machine below\n");
+  return PrintPlan(name, Bytes(finished.begin(), finished.end()), options);
 }
 
 bool IsPlanFolder(const std::string& name) {
@@ -513,6 +525,7 @@ int PrintPlan(const std::string& label, const Bytes& file, const PlanOptions& op
   }
   std::printf("\nthen the self-removal script deletes %s and removes %s if it is empty\n",
               p.Show(m.stubPath).c_str(), p.Show(m.installDir).c_str());
+  ReleaseUninstallInfo();  // for a caller that plans again
   return 0;
 }
 

@@ -15,6 +15,10 @@ struct PlanOptions {
   // Folder values by constant name (win, sys, fonts, desktop, ...), UTF-8.
   std::map<std::string, std::string> folders;
   unsigned codepage = 1252;
+  // A template's plan: an earlier uninstaller the finisher merges (empty:
+  // none), as if it stood in the install dir under earlierName.
+  Bytes earlier;
+  std::string earlierName = "uninstall.exe";
 };
 
 // The folder names --set accepts for plan, and whether `name` is one.
@@ -26,11 +30,11 @@ using PlanValues = std::map<std::string, std::string>;
 // Whether the file is a template (its trailer is there).
 bool IsTemplateFile(const Bytes& file);
 
-// Prints the plan of a template finished on the simulated machine: its
-// constants resolved as the finisher would (the machine's folders, {app} the
-// install dir, named values), checked with the authoring rules, then
-// planned like a packed uninstaller. Returns 1 when the template is damaged,
-// a value is missing or the finisher would refuse an entry.
+// Prints the plan of a template finished on the simulated machine by the
+// finisher's own code (the machine's folders, {app} the install dir, named
+// values, options.earlier merged), then planned like a packed uninstaller.
+// Returns 1 when the template is damaged or the finisher refuses it (its
+// messages on standard error).
 int PrintTemplatePlan(const std::string& label, const Bytes& file, const PlanOptions& options,
                       const PlanValues& named);
 

@@ -4,7 +4,7 @@
 //   sweepkit pack --stub STUB --manifest APP.json --out UNINSTALL.exe [--set NAME=VALUE]... [--werror]
 //   sweepkit pack --stub STUB --manifest APP.json --template --out APP.skt [--werror]
 //   sweepkit inspect FILE [--codepage N]
-//   sweepkit plan FILE [--install-dir DIR] [--set NAME=VALUE]... [--codepage N]
+//   sweepkit plan FILE [--install-dir DIR] [--set NAME=VALUE]... [--codepage N] [--merge OLD.exe]
 //   sweepkit nsis-tree --request REQ --records REC --out INC   (Sweepkit.nsh's steps)
 //   sweepkit nsis-check --records REC --out INC
 //   sweepkit nsis-watch --records REC
@@ -295,6 +295,10 @@ int main(int argc, char** argv) {
                    "commondesktop, programs, commonprograms, startmenu, commonstartmenu, pf, cf "
                    "(an empty VALUE: the machine has no such folder), or a template's named value");
   plan->add_option("--codepage", planOptions.codepage, "Code page of the paths (default 1252)");
+  std::string planMerge;
+  plan->add_option("--merge", planMerge,
+                   "A template's plan: the earlier uninstaller the finisher merges, as if it stood in the "
+                   "install dir");
   CLI::App* inspect = app.add_subcommand("inspect", "Show the uninstall data a file carries");
   inspect->add_option("file", file, "A packed uninstaller")->required();
   CLI::Option* codepageOption =
@@ -356,7 +360,15 @@ int main(int argc, char** argv) {
         (IsPlanFolder(name) ? planOptions.folders : named)[name] = value;
       }
       Bytes planBytes = ReadFileBytes(planFile, "file");
+      if (!planMerge.empty()) {
+        planOptions.earlier = ReadFileBytes(planMerge, "--merge");
+        planOptions.earlierName = planMerge.substr(planMerge.find_last_of("/\\") + 1);
+      }
       if (IsTemplateFile(planBytes)) return PrintTemplatePlan(planFile, planBytes, planOptions, named);
+      if (!planOptions.earlier.empty()) {
+        std::cerr << "sweepkit: --merge: only a template is merged\n";
+        return 2;
+      }
       if (!named.empty()) {
         std::cerr << "sweepkit: --set " << named.begin()->first
                   << ": not a folder, and a finished uninstaller has no named values\n";

@@ -2,6 +2,7 @@
 
 #include "cli/block_reader.h"
 #include "format/execution_level.h"
+#include "format/rules.h"
 #include "format/template.h"
 
 #include <algorithm>
@@ -298,12 +299,19 @@ Bytes BuildTemplate(const UninstallData& data, unsigned codepage,
   BlockView view(data);
   TemplateHeader header = {TEMPLATE_VERSION, codepage,
                            data.keyChunks == KeyChunks::Appended ? uint32_t(TEMPLATE_KEYS_APPENDED) : 0};
+  // The rules' tables go with the template: the finisher judges the
+  // finished data by them.
+  unsigned rulesSize = 0;
+  const uint8_t* rules = DefaultRuleTables(&rulesSize);
+  if (!rules) throw PackError("the rules' tables do not fit their buffer");
   ByteSink sink = {nullptr, 0, 0, 0};
-  int status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), &sink);
+  int status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), rules,
+                                  rulesSize, &sink);
   if (status != BUILD_NO_ROOM) throw PackError(BuildReason(status));
   Bytes block(sink.size);
   sink = ByteSink{block.data(), uint32_t(block.size()), 0, 0};
-  status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), &sink);
+  status = BuildTemplateBlock(&header, &view.data, forced.data(), uint32_t(forced.size()), rules, rulesSize,
+                              &sink);
   if (status != BUILD_OK) throw PackError(BuildReason(status));
   return block;
 }

@@ -31,6 +31,10 @@ target_include_directories(sweepkit_logic PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(sweepkit_logic PUBLIC sweepkit_sim)
 target_compile_options(sweepkit_logic PRIVATE -Wall -Wextra -fno-strict-aliasing)
 add_subdirectory(format)
+# plan finishes a template with the finisher's own code
+add_library(sweepkit_finish STATIC ${SWEEPKIT_FINISH_SOURCES})
+target_link_libraries(sweepkit_finish PUBLIC sweepkit_logic sweepkit_format)
+target_compile_options(sweepkit_finish PRIVATE -Wall -Wextra -fno-strict-aliasing)
 add_subdirectory(cli)
 
 # The C and C++ runtimes inside; Windows 7 is the oldest system asked for.

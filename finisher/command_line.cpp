@@ -6,6 +6,7 @@ static int IsSpace(char c) { return c == ' ' || c == '\t'; }
 
 int SplitCommandLine(const char* line, char*** arguments) {
   u32 length = StrLen(line);
+  u32 codepage = GetACP();
   // No argument is longer than the line; there are at most length / 2 + 1.
   char* storage = (char*)FinishAlloc(length + 1);
   char** list = (char**)FinishAlloc((length / 2 + 2) * (u32)sizeof(char*));
@@ -53,6 +54,9 @@ int SplitCommandLine(const char* line, char*** arguments) {
           p++;
         }
       } else {
+        // A two-byte character whose second byte is 0x5C (表) is no
+        // backslash before a quote, as the runtime reads it too.
+        if (IsLeadByte(codepage, (u8)*p) && p[1]) *out++ = *p++;
         *out++ = *p++;
       }
     }

@@ -131,12 +131,6 @@ static int Usage(const char* problem, const char* argument) {
   return 0;
 }
 
-static int SameBytes(const char* a, u32 aLength, const char* b, u32 bLength) {
-  if (aLength != bLength) return 0;
-  for (u32 i = 0; i < aLength; i++)
-    if (a[i] != b[i]) return 0;
-  return 1;
-}
 
 static int AddNamed(const char* assignment) {
   u32 nameLength = 0;
@@ -233,6 +227,7 @@ static int ReadTemplate(void) {
   if (status != IMAGE_OK) return Refuse(path, ImageReason(status));
   if (Template.layout.imageEnd > Template.blockOffset) return Refuse(path, "the template's program is cut short");
   if (Template.layout.dataOffset != 0) return Refuse(path, "the template's program already carries data");
+  if (!c->rules) return Refuse(path, "has no rules' tables");
   return 1;
 }
 
@@ -297,20 +292,34 @@ static int Finish(void) {
   MemZero(&old, sizeof old);
   if (Args.mergePath && !ReadOldUninstaller(Args.mergePath, &oldFile, &old)) return EXIT_REFUSED;
 
+  // The stub takes a final 0x5C byte for a separator: in a folder whose
+  // name ends in a double-byte character with that trail byte, every entry
+  // relative to it would name a file beside the folder instead.
+  if (EndsInTrailBackslash(OutFolder, StrLen(OutFolder), GetACP()))
+    return Refuse(Args.outPath, "folder ends in a character read as a backslash"),
+           EXIT_REFUSED;
+
   ResolveInput input = {&Template.contents, OutFolder, Args.named, Args.namedCount};
   BlockData finished;
   if (!ResolveTemplate(&input, &finished) || !CheckLimits(&finished)) return EXIT_REFUSED;
-  if (!CheckSafety(&finished, Template.contents.forced, Template.contents.forcedCount,
-                   MachineConstants(), OutFolder))
-    return EXIT_REFUSED;
+  const TemplateContents* t = &Template.contents;
+  SafetyInput safety = {&finished, &t->data, t->forced, t->forcedCount, t->rules, t->rulesSize,
+                        MachineConstants(), OutFolder, Args.named, Args.namedCount, 0, {0, 0, 0}};
+  if (!CheckSafety(&safety)) return EXIT_REFUSED;
 
-  u32 kept = 0;
+  MergeKept kept;
+  kept.count = 0;
   if (Args.mergePath) {
     const char* oldFolder = FoldedEqual(OldFolder, OutFolder) ? OutFolder : OldFolder;
     if (!MergeOld(&finished, OutFolder, &old, oldFolder, &kept)) {
       SayOutOfMemory();
       return EXIT_REFUSED;
     }
+    // What only the earlier uninstaller lists is judged like the template's
+    // own entries.
+    SafetyInput earlier = {&kept.data, 0, 0, 0, t->rules, t->rulesSize, MachineConstants(), OutFolder,
+                           0, 0, OldFull, {kept.index[0], kept.index[1], kept.index[2]}};
+    if (!CheckSafety(&earlier)) return EXIT_REFUSED;
   }
   // Appended key chunks hold three keys; a longer merged list is written as
   // one list, which the stub reads the same way.
@@ -328,7 +337,7 @@ static int Finish(void) {
   if (code != EXIT_WRITTEN) return code;
   Say("wrote %s: %u files, %u shortcuts, %u keys", OutFull, finished.fileCount, finished.shortcutCount,
       finished.keyCount);
-  if (Args.mergePath) PutFormat(", %u kept from %s", kept, OldFull);
+  if (Args.mergePath) PutFormat(", %u kept from %s", kept.count, OldFull);
   EndLineOn(STD_OUTPUT_HANDLE);
   return EXIT_WRITTEN;
 }

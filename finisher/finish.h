@@ -88,9 +88,13 @@ int ResolveTemplate(const ResolveInput* input, BlockData* finished);
 const ConstantTable* MachineConstants(void);
 
 // Every file and shortcut dir of data in its one spelling (CanonicalDir),
-// in the machine's code page; a dir with a ".." part stays, for the rules.
-// Needs ResolveTemplate to have run.
-void CanonicalDirs(BlockData* data);
+// in the machine's code page, each in a block of its own; a dir with a ".."
+// part stays, for the rules. Needs ResolveTemplate to have run. 0 when out
+// of memory.
+int CanonicalDirs(BlockData* data);
+
+// The machine's ANSI code page, as ResolveTemplate found it.
+u32 MachineCodePage(void);
 
 // Prints the entry: strings.caption, files[2].dir, keys[0].path ...
 void PutEntry(int list, u32 index, const char* field);
@@ -100,19 +104,43 @@ void PutEntry(int list, u32 index, const char* field);
 // returns 0. Texts point into old->data.
 int ReadOldUninstaller(const char* path, FileBytes* file, BlockData* old);
 // Adds old's entries that finished lacks, old's dirs first spelled as the
-// new ones are (CanonicalDir); old `.` entries are made absolute when
-// oldFolder is not outFolder; directory entries end up after the entries
-// inside them. Returns 0 when out of memory.
+// new ones are (CanonicalDir); a file both list keeps the flags of both;
+// old `.` entries are made absolute when oldFolder is not outFolder;
+// directory entries end up after the entries inside them. Returns 0 when
+// out of memory.
+struct MergeKept {
+  BlockData data;   // the entries kept, as written
+  u32* index[3];    // each one's index in old, by list
+  u32 count;
+};
 int MergeOld(BlockData* finished, const char* outFolder, BlockData* old, const char* oldFolder,
-             u32* kept);
+             MergeKept* kept);
 
 // ---- Safety rules (safety.cpp) ---------------------------------------------
-// The authoring rules on the finished data, with this machine's folders and
-// the folder OUT is written to: entries that would remove the wrong thing
-// are refused (each named on standard error), risky ones warned about, and
-// forced entries' refusals only warn. Returns 0 after a refusal.
-int CheckSafety(const BlockData* data, const BlockForced* forced, u32 forcedCount,
-                const ConstantTable* folders, const char* appFolder);
+// The authoring rules (format/rules.h, with the template's tables) on
+// finished data, with this machine's folders and the folder OUT is written
+// to: entries that would remove the wrong thing are refused, each named on
+// standard error with the named values the template put in it; forced
+// entries' refusals only warn. Returns 0 after a refusal.
+struct SafetyInput {
+  const BlockData* data;
+  // The template's own strings of the same entries (for the values named
+  // in a message); null for entries kept from an earlier uninstaller.
+  const BlockData* written;
+  const BlockForced* forced;
+  u32 forcedCount;
+  const u8* rules;
+  u32 rulesSize;
+  const ConstantTable* folders;
+  const char* appFolder;
+  const NamedValue* named;
+  u32 namedCount;
+  // Entries kept from the earlier uninstaller at this path: each one's
+  // index there, by list (files, shortcuts, keys).
+  const char* keptFrom;
+  const u32* keptIndex[3];
+};
+int CheckSafety(const SafetyInput* input);
 
 // ---- Output (output.cpp) ---------------------------------------------------
 // Writes image + block beside outPath, reads it back with the uninstaller's

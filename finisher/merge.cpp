@@ -94,9 +94,16 @@ static u32 Append(char* out, u32 n, const char* bytes, u32 length) {
   return n + length;
 }
 
+static u32 CodePage;  // the machine's, which its paths are spelled in
+
+// A 0x5C that is the second byte of a two-byte character is no separator.
+static int EndsInSeparator(const char* out, u32 n) {
+  return n && out[n - 1] == '\\' && !EndsInTrailBackslash(out, n, CodePage);
+}
+
 static u32 AppendPart(char* out, u32 n, const char* bytes, u32 length) {
   if (length == 0) return n;
-  if (n && out[n - 1] != '\\') out[n++] = '\\';
+  if (n && !EndsInSeparator(out, n)) out[n++] = '\\';
   return Append(out, n, bytes, length);
 }
 
@@ -110,7 +117,7 @@ static u32 ComposeFile(const BlockFile* f, const char* folder, char* out) {
     n = Append(out, 0, dir, f->dir.length);
   }
   n = AppendPart(out, n, f->name.bytes, f->name.length);
-  if (n > 3 && out[n - 1] == '\\') n--;
+  if (n > 3 && EndsInSeparator(out, n)) n--;
   return n;
 }
 
@@ -131,12 +138,16 @@ struct Identity {
 enum : u32 { HASH_START = 2166136261u };
 static u32 HashStep(u32 hash, char c) { return (hash ^ (u8)c) * 16777619u; }
 
+// Letters are folded as the system compares names; the second byte of a
+// two-byte character is no letter (ヂ and ア differ there only in a-z case).
 static int MakeIdentity(Identity* id, const char* composed, u32 length, u32 root) {
   char* copy = (char*)FinishAlloc(length + 1);
   if (!copy) return 0;
   u32 hash = HASH_START ^ root;
+  int trail = 0;
   for (u32 i = 0; i < length; i++) {
-    copy[i] = (char)Fold((u8)composed[i]);
+    copy[i] = trail ? composed[i] : (char)Fold((u8)composed[i]);
+    trail = !trail && IsLeadByte(CodePage, (u8)composed[i]);
     hash = HashStep(hash, copy[i]);
   }
   id->bytes = copy;
@@ -212,15 +223,19 @@ static u32 ComposeKeyRecord(const void* record, const char*, char* out, u32* roo
   return Append(out, 0, key->path.bytes, key->path.length);
 }
 
-// The new records, then each old one that equals none of them: the new
-// entry's flags win. *list gets a new array.
+// The new records, then each old one that equals none of them, its index
+// in the old list into from[]. A file both list keeps the flags either
+// release set: a DLL shared in one release and plain in the next still
+// gives its count back. *list gets a new array.
 static int MergeList(void** list, u32* count, const void* oldList, u32 oldCount, u32 size,
-                     ComposeProc compose, const char* outFolder, const char* oldFolder, u32* kept) {
+                     ComposeProc compose, const char* outFolder, const char* oldFolder, u32* kept,
+                     u32** from) {
   u32 total = *count + oldCount;
   u8* merged = (u8*)FinishAlloc(total * size + 1);
   Identity* ids = (Identity*)FinishAlloc(total * (u32)sizeof(Identity) + 1);
   IdTable table;
-  if (!merged || !ids || !MakeTable(&table, ids, total)) return 0;
+  *from = (u32*)FinishAlloc(oldCount * (u32)sizeof(u32) + 1);
+  if (!merged || !ids || !*from || !MakeTable(&table, ids, total)) return 0;
   MemCopy(merged, *list, *count * size);
   u32 n = *count;
   for (u32 i = 0; i < total; i++) {
@@ -231,8 +246,13 @@ static int MergeList(void** list, u32* count, const void* oldList, u32 oldCount,
     u32 at = isOld ? n : i;
     if (!MakeIdentity(&ids[at], Composed, length, root)) return 0;
     if (isOld) {
-      if (Find(&table, &ids[at])) continue;
+      u32 link = Find(&table, &ids[at]);
+      if (link) {
+        if (compose == ComposeFileRecord) ((BlockFile*)merged)[link - 1].flags |= ((const BlockFile*)record)->flags;
+        continue;
+      }
       MemCopy(merged + n * size, record, size);
+      (*from)[n - *count] = i - *count;
       n++;
       ++*kept;
     }
@@ -243,12 +263,16 @@ static int MergeList(void** list, u32* count, const void* oldList, u32 oldCount,
   return 1;
 }
 
-// A `.` dir of an uninstaller in another folder, made absolute.
+// A `.` dir of an uninstaller in another folder, made absolute, in its one
+// spelling (a folder ending in a 0x5C trail byte keeps a separator).
 static int AbsoluteDir(BlockText* dir, const char* folder) {
   char* path = (char*)FinishAlloc(KEY_ROOM);
   if (!path) return 0;
   u32 n = Append(path, 0, folder, StrLen(folder));
   if (dir->length >= 2 && dir->bytes[1] == '\\') n = AppendPart(path, n, dir->bytes + 2, dir->length - 2);
+  u32 written = n;
+  if (!CanonicalDir(path, &n, KEY_ROOM - 1, CodePage)) n = written;  // a .. part: the rules refuse it
+  path[n] = 0;
   dir->bytes = path;
   dir->length = n;
   return 1;
@@ -325,20 +349,23 @@ static int OrderDirectories(BlockData* data, const char* outFolder) {
 }
 
 int MergeOld(BlockData* data, const char* outFolder, BlockData* old, const char* oldFolder,
-             u32* kept) {
-  *kept = 0;
+             MergeKept* kept) {
+  MemZero(kept, sizeof *kept);
+  CodePage = MachineCodePage();
+  u32 newShortcuts = data->shortcutCount, newKeys = data->keyCount;
   // An earlier uninstaller's folders in the one spelling of the new ones, so
   // that an entry both list is one entry.
-  CanonicalDirs(old);
   Composed = (char*)FinishAlloc(KEY_ROOM);
+  if (!CanonicalDirs(old)) return 0;
   u32 newFiles = data->fileCount;
   if (!Composed ||
       !MergeList((void**)&data->files, &data->fileCount, old->files, old->fileCount, (u32)sizeof(BlockFile),
-                 ComposeFileRecord, outFolder, oldFolder, kept) ||
+                 ComposeFileRecord, outFolder, oldFolder, &kept->count, &kept->index[0]) ||
       !MergeList((void**)&data->shortcuts, &data->shortcutCount, old->shortcuts, old->shortcutCount,
-                 (u32)sizeof(BlockShortcut), ComposeShortcutRecord, outFolder, oldFolder, kept) ||
+                 (u32)sizeof(BlockShortcut), ComposeShortcutRecord, outFolder, oldFolder, &kept->count,
+                 &kept->index[1]) ||
       !MergeList((void**)&data->keys, &data->keyCount, old->keys, old->keyCount, (u32)sizeof(BlockKey),
-                 ComposeKeyRecord, outFolder, oldFolder, kept))
+                 ComposeKeyRecord, outFolder, oldFolder, &kept->count, &kept->index[2]))
     return 0;
   if (oldFolder != outFolder) {
     for (u32 i = newFiles; i < data->fileCount; i++) {
@@ -346,5 +373,14 @@ int MergeOld(BlockData* data, const char* outFolder, BlockData* old, const char*
       if (dir->length && dir->bytes[0] == '.' && !AbsoluteDir(dir, oldFolder)) return 0;
     }
   }
+  // The kept entries stand at the end of each list until the files are
+  // ordered.
+  BlockData* k = &kept->data;
+  k->files = data->files + newFiles;
+  k->fileCount = data->fileCount - newFiles;
+  k->shortcuts = data->shortcuts + newShortcuts;
+  k->shortcutCount = data->shortcutCount - newShortcuts;
+  k->keys = data->keys + newKeys;
+  k->keyCount = data->keyCount - newKeys;
   return OrderDirectories(data, outFolder);
 }

@@ -245,21 +245,33 @@ int ResolveTemplate(const ResolveInput* input, BlockData* finished) {
   finished->keyCount = in->keyCount;
   finished->keysAppended = in->keysAppended;
   if (!ResolveAll(in, finished)) return 0;
-  CanonicalDirs(finished);
+  if (CanonicalDirs(finished)) return 1;
+  SayOutOfMemory();
+  return 0;
+}
+
+// Each dir into a block of its own with a byte to spare (the separator
+// kept after a final 0x5C trail byte); an earlier uninstaller's lies in the
+// finisher's copy of its file, where it cannot grow. Ends in a zero byte
+// (finished texts are read as C strings too). 0 when out of memory.
+static int Canonical(BlockText* dir) {
+  char* bytes = (char*)FinishAlloc(dir->length + 2);
+  if (!bytes) return 0;
+  MemCopy(bytes, dir->bytes, dir->length);
+  u32 length = dir->length;
+  if (!CanonicalDir(bytes, &length, dir->length + 1, Resolver.conversion.to)) length = dir->length;
+  bytes[length] = 0;
+  dir->bytes = bytes;
+  dir->length = length;
   return 1;
 }
 
-// Texts of the finisher's own: a finished one is a block of its own, an
-// earlier uninstaller's lies in the finisher's copy of its file. A shorter
-// spelling ends in a zero byte (finished texts are read as C strings too).
-static void Canonical(BlockText* dir) {
-  char* bytes = (char*)dir->bytes;
-  u32 length = dir->length;
-  CanonicalDir(bytes, &dir->length, Resolver.conversion.to);
-  if (dir->length < length) bytes[dir->length] = 0;
+int CanonicalDirs(BlockData* data) {
+  for (u32 i = 0; i < data->fileCount; i++)
+    if (!Canonical(&data->files[i].dir)) return 0;
+  for (u32 i = 0; i < data->shortcutCount; i++)
+    if (!Canonical(&data->shortcuts[i].dir)) return 0;
+  return 1;
 }
 
-void CanonicalDirs(BlockData* data) {
-  for (u32 i = 0; i < data->fileCount; i++) Canonical(&data->files[i].dir);
-  for (u32 i = 0; i < data->shortcutCount; i++) Canonical(&data->shortcuts[i].dir);
-}
+u32 MachineCodePage(void) { return Resolver.conversion.to; }

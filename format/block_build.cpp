@@ -152,7 +152,8 @@ int BuildDataBlock(const BlockData* data, ByteSink* sink) {
 }
 
 int BuildTemplateBlock(const TemplateHeader* header, const BlockData* data,
-                       const BlockForced* forced, u32 forcedCount, ByteSink* sink) {
+                       const BlockForced* forced, u32 forcedCount, const u8* rules, u32 rulesSize,
+                       ByteSink* sink) {
   int appended = (header->options & TEMPLATE_KEYS_APPENDED) != 0;
   int status = CheckCounts(data, appended);
   if (status != BUILD_OK) return status;
@@ -179,6 +180,11 @@ int BuildTemplateBlock(const TemplateHeader* header, const BlockData* data,
       SinkU8(sink, forced[i].list);
       SinkU32(sink, forced[i].index);
     }
+    EndChunk(sink, start);
+  }
+  if (rulesSize != 0) {
+    start = BeginChunk(sink, TAG_TEMPLATE_RULES);
+    SinkBytes(sink, rules, rulesSize);
     EndChunk(sink, start);
   }
   return Finish(sink);

@@ -8,7 +8,7 @@
 
 // Chunk tags of a template block (the other tags are shared with the data
 // block).
-enum { TAG_TEMPLATE = 0x5354, TAG_TEMPLATE_FORCE = 0x5355 };
+enum { TAG_TEMPLATE = 0x5354, TAG_TEMPLATE_FORCE = 0x5355, TAG_TEMPLATE_RULES = 0x5357 };
 
 // A byte string with its length: finished text in the target code page, or
 // a template string (literal bytes where a zero byte starts a constant).
@@ -109,10 +109,13 @@ enum {
 int BuildDataBlock(const BlockData* data, ByteSink* sink);
 
 // TAG_TEMPLATE, the same chunks holding template strings, TAG_TEMPLATE_FORCE
-// when forcedCount is not 0, TAG_END. Keys are appended when the header's
-// options say so (data->keysAppended is not consulted).
+// when forcedCount is not 0, TAG_TEMPLATE_RULES (the authoring rules'
+// tables, for the finisher) when rulesSize is not 0, TAG_END. Keys are
+// appended when the header's options say so (data->keysAppended is not
+// consulted).
 int BuildTemplateBlock(const TemplateHeader* header, const BlockData* data,
-                       const BlockForced* forced, u32 forcedCount, ByteSink* sink);
+                       const BlockForced* forced, u32 forcedCount, const u8* rules, u32 rulesSize,
+                       ByteSink* sink);
 
 // ---------------------------------------------------------------------------
 // Limits of finished data: what the stub's buffers and formatter need.

@@ -3,6 +3,14 @@
 // From format/block_build.h, whose system types this file does without.
 const char* PackedText(const char* list, unsigned index);
 
+// A refusal's explanation: the installer's program, which only refuses what
+// a named value changed, says what is wrong without it.
+#ifdef SWEEPKIT_RULES_REFUSALS_ONLY
+#define RULE_WHY(text) ""
+#else
+#define RULE_WHY(text) text
+#endif
+
 enum { FILE_SHARED_FLAG = 1, FILE_FONT_FLAG = 2 };  // the format's FILE_SHARED, FILE_FONT
 enum { ROOT_HKCR = 0x80000000u, ROOT_HKCU, ROOT_HKLM, ROOT_HKU, ROOT_HKCC = 0x80000005u };
 enum { MAX_PARTS = 32, WORK_SIZE = 1100 };
@@ -54,7 +62,6 @@ static void Split(const char* s, unsigned len, Parts* parts) {
   }
 }
 
-#ifndef SWEEPKIT_RULES_COMPACT
 // Parts from `first` on against a pattern such as "Profiles\?\Desktop",
 // where ? stands for any one part (a lone * is the class root's own key).
 static int MatchParts(const Parts* parts, unsigned first, const char* pattern) {
@@ -71,7 +78,53 @@ static int MatchParts(const Parts* parts, unsigned first, const char* pattern) {
 static int PartIs(const Parts* parts, unsigned i, const char* word) {
   return i < parts->count && SameFolded(parts->p[i], parts->n[i], word, Length(word));
 }
-#endif
+
+// ---------------------------------------------------------------------------
+// The tables (rows as format/rules.h describes them)
+
+struct Row {
+  int kind;
+  int base;
+  int folder;
+  const char* pattern;
+  const char* reason;
+};
+
+// The row at p into *row; returns where the next one starts.
+static const unsigned char* ReadRow(const unsigned char* p, Row* row) {
+  row->kind = *p++;
+  row->base = row->folder = 0;
+  if (row->kind == ROW_FOLDER) {
+    row->base = *p++;
+    row->folder = *p++;
+  }
+  row->pattern = (const char*)p;
+  p += Length(row->pattern) + 1;
+  row->reason = (const char*)p;
+  return p + Length(row->reason) + 1;
+}
+
+int RuleTablesValid(const unsigned char* t, unsigned size) {
+  if (!t) return 0;
+  unsigned at = 0;
+  while (at < size) {
+    int kind = t[at++];
+    if (kind == ROW_END) return at == size;
+    if (kind == ROW_FOLDER) {
+      if (size - at < 2 || t[at] < RULE_BASE_DRIVE || t[at] > RULE_BASE_PF || t[at + 1] >= FOLDER_COUNT) return 0;
+      at += 2;
+    } else if (kind != ROW_KEY && kind != ROW_CLASS) {
+      return 0;
+    }
+    for (int text = 0; text < 2; text++) {
+      unsigned start = at;
+      while (at < size && t[at]) at++;
+      if (at == size || (text == 0 && kind != ROW_FOLDER && at == start)) return 0;
+      at++;
+    }
+  }
+  return 0;
+}
 
 static int IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -96,6 +149,35 @@ static int HasEnvironmentReference(const char* s) {
     if (*q == '%') return 1;
   }
   return 0;
+}
+
+// A spelling Windows reads as another path: the stub compares paths byte
+// for byte, so a system folder spelled so would escape the protection the
+// sweep and these rules give it. The reason, or null. With skipLast the
+// last part is not looked at (a name's own last part is a file).
+static const char* OtherSpelling(const char* s, int skipLast) {
+  if (IsPathSeparator(s[0]) && IsPathSeparator(s[1]) && (s[2] == '?' || s[2] == '.') && IsPathSeparator(s[3]))
+    return "a \\\\?\\ or \\\\.\\ prefix";
+  const char* part = s;
+  const char* tilde = 0;
+  for (const char* p = s;; p++) {
+    if (*p == ':' && p != s + 1) return "a colon";
+    if (*p == '~') tilde = p;
+    if (*p && !IsPathSeparator(*p)) continue;
+    if (!*p && skipLast) return 0;
+    unsigned n = (unsigned)(p - part);
+    int dots = n <= 2 && part[0] == '.' && part[n - 1] == '.';  // "." or ".."
+    if (n && !dots && (p[-1] == '.' || p[-1] == ' ')) return "a name ending in a dot or space";
+    // NAME~N[.EXT]: a short (8.3) alias of a longer name.
+    if (tilde && tilde > part && tilde - part < 7 && tilde[1] >= '0' && tilde[1] <= '9') {
+      const char* d = tilde + 1;
+      while (*d >= '0' && *d <= '9') d++;
+      if (d - part <= 8 && (d == p || *d == '.')) return "a short (8.3) name";
+    }
+    if (!*p) return 0;
+    part = p + 1;
+    tilde = 0;
+  }
 }
 
 static int IsAbsolute(const char* s) {
@@ -129,12 +211,10 @@ static const char kFolderNames[] =
 
 static const char* FolderName(int id) { return PackedText(kFolderNames, (unsigned)(id - FOLDER_APP)); }
 
-#ifndef SWEEPKIT_RULES_COMPACT
 // Folders the stub's directory sweep never removes.
 static int SweepSpares(int folder) {
   return folder >= FOLDER_WIN && folder <= FOLDER_COMMONSTARTMENU;
 }
-#endif
 
 // A folder as the checks see it: a constant it starts with (FOLDER_NONE for
 // a literal path) and the text after it, without trailing backslashes.
@@ -142,106 +222,6 @@ struct Folder {
   int base;
   const char* text;
   unsigned length;
-};
-
-// The finisher, built small, knows system folders by this machine's own
-// paths only; the packers also know their usual literal forms.
-#ifndef SWEEPKIT_RULES_COMPACT
-enum { BASE_DRIVE, BASE_WIN, BASE_PF };
-
-struct FolderPattern {
-  int base;
-  const char* rest;
-  int folder;        // a FOLDER_ id, or FOLDER_NONE with `name`
-  const char* name;  // when folder is FOLDER_NONE
-};
-
-static const FolderPattern kFolderPatterns[] = {
-    {BASE_WIN, "", FOLDER_WIN, 0},
-    {BASE_WIN, "SYSTEM", FOLDER_SYS, 0},
-    {BASE_WIN, "SYSTEM32", FOLDER_SYS, 0},
-    {BASE_WIN, "FONTS", FOLDER_FONTS, 0},
-    {BASE_WIN, "Desktop", FOLDER_DESKTOP, 0},
-    {BASE_WIN, "Start Menu", FOLDER_STARTMENU, 0},
-    {BASE_WIN, "Start Menu\\Programs", FOLDER_PROGRAMS, 0},
-    {BASE_WIN, "All Users\\Desktop", FOLDER_COMMONDESKTOP, 0},
-    {BASE_WIN, "All Users\\Start Menu", FOLDER_COMMONSTARTMENU, 0},
-    {BASE_WIN, "All Users\\Start Menu\\Programs", FOLDER_COMMONPROGRAMS, 0},
-    {BASE_WIN, "Profiles\\?\\Desktop", FOLDER_DESKTOP, 0},
-    {BASE_WIN, "Profiles\\?\\Start Menu", FOLDER_STARTMENU, 0},
-    {BASE_WIN, "Profiles\\?\\Start Menu\\Programs", FOLDER_PROGRAMS, 0},
-    {BASE_DRIVE, "Documents and Settings\\?\\Desktop", FOLDER_DESKTOP, 0},
-    {BASE_DRIVE, "Documents and Settings\\?\\Start Menu", FOLDER_STARTMENU, 0},
-    {BASE_DRIVE, "Documents and Settings\\?\\Start Menu\\Programs", FOLDER_PROGRAMS, 0},
-    {BASE_DRIVE, "Users\\?\\Desktop", FOLDER_DESKTOP, 0},
-    {BASE_DRIVE, "Users\\?\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu", FOLDER_STARTMENU, 0},
-    {BASE_DRIVE, "Users\\?\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs",
-     FOLDER_PROGRAMS, 0},
-    {BASE_DRIVE, "ProgramData\\Microsoft\\Windows\\Start Menu", FOLDER_COMMONSTARTMENU, 0},
-    {BASE_DRIVE, "ProgramData\\Microsoft\\Windows\\Start Menu\\Programs", FOLDER_COMMONPROGRAMS, 0},
-    {BASE_PF, "", FOLDER_PF, 0},
-    {BASE_PF, "Common Files", FOLDER_CF, 0},
-    {BASE_PF, "Common Files\\Microsoft Shared", FOLDER_NONE, "a folder of components Windows shares"},
-    {BASE_PF, "Common Files\\System", FOLDER_NONE, "a folder of components Windows shares"},
-    // Folders Windows itself keeps in its own folder.
-    {BASE_WIN, "All Users", FOLDER_NONE, "the all-users profile"},
-    {BASE_WIN, "Profiles", FOLDER_NONE, "the folder of user profiles"},
-    {BASE_WIN, "Profiles\\?", FOLDER_NONE, "a user profile"},
-    {BASE_WIN, "Start Menu\\Programs\\StartUp", FOLDER_NONE, "the StartUp folder"},
-    {BASE_WIN, "Start Menu\\Programs\\Accessories", FOLDER_NONE, "the Accessories folder"},
-    {BASE_WIN, "SYSTEM32\\drivers", FOLDER_NONE, "the drivers folder"},
-    {BASE_WIN, "SYSTEM32\\config", FOLDER_NONE, "the registry's folder"},
-    {BASE_WIN, "SYSTEM32\\spool", FOLDER_NONE, "the print spooler's folder"},
-    {BASE_WIN, "SYSTEM\\IOSUBSYS", FOLDER_NONE, "the drivers folder"},
-    {BASE_WIN, "SYSTEM\\VMM32", FOLDER_NONE, "the drivers folder"},
-    {BASE_WIN, "TEMP", FOLDER_NONE, "the Windows TEMP folder"},
-    {BASE_WIN, "HELP", FOLDER_NONE, "the Windows HELP folder"},
-    {BASE_WIN, "INF", FOLDER_NONE, "the Windows INF folder"},
-    {BASE_WIN, "COMMAND", FOLDER_NONE, "the Windows COMMAND folder"},
-    {BASE_WIN, "CURSORS", FOLDER_NONE, "the Windows CURSORS folder"},
-    {BASE_WIN, "MEDIA", FOLDER_NONE, "the Windows MEDIA folder"},
-    {BASE_WIN, "SendTo", FOLDER_NONE, "the SendTo folder"},
-    {BASE_WIN, "Recent", FOLDER_NONE, "the Recent folder"},
-    {BASE_WIN, "Favorites", FOLDER_NONE, "the Favorites folder"},
-    {BASE_WIN, "ShellNew", FOLDER_NONE, "the ShellNew folder"},
-    {BASE_WIN, "Application Data", FOLDER_NONE, "the Application Data folder"},
-    {BASE_WIN, "Cookies", FOLDER_NONE, "the Cookies folder"},
-    {BASE_WIN, "History", FOLDER_NONE, "the History folder"},
-    {BASE_WIN, "NetHood", FOLDER_NONE, "the NetHood folder"},
-    {BASE_WIN, "PrintHood", FOLDER_NONE, "the PrintHood folder"},
-    {BASE_WIN, "Config", FOLDER_NONE, "the Windows Config folder"},
-    {BASE_WIN, "Java", FOLDER_NONE, "the Windows Java folder"},
-    {BASE_WIN, "Downloaded Program Files", FOLDER_NONE, "the Downloaded Program Files folder"},
-    {BASE_WIN, "Temporary Internet Files", FOLDER_NONE, "the Temporary Internet Files folder"},
-    {BASE_WIN, "Web", FOLDER_NONE, "the Windows Web folder"},
-    {BASE_WIN, "Tasks", FOLDER_NONE, "the Tasks folder"},
-    {BASE_WIN, "Spool", FOLDER_NONE, "the print spooler's folder"},
-    {BASE_WIN, "SYSBCKUP", FOLDER_NONE, "the system backup folder"},
-    {BASE_WIN, "Driver Cache", FOLDER_NONE, "the Driver Cache folder"},
-    {BASE_WIN, "repair", FOLDER_NONE, "the Windows repair folder"},
-    {BASE_WIN, "twain_32", FOLDER_NONE, "the scanner drivers folder"},
-    {BASE_WIN, "Installer", FOLDER_NONE, "the Windows Installer folder"},
-    {BASE_WIN, "Prefetch", FOLDER_NONE, "the Prefetch folder"},
-    {BASE_WIN, "Resources", FOLDER_NONE, "the Windows Resources folder"},
-    {BASE_WIN, "Debug", FOLDER_NONE, "the Windows Debug folder"},
-    {BASE_WIN, "Logs", FOLDER_NONE, "the Windows Logs folder"},
-    // Folders of every user at the top of a drive.
-    {BASE_DRIVE, "Documents and Settings", FOLDER_NONE, "the folder of user profiles"},
-    {BASE_DRIVE, "Documents and Settings\\?", FOLDER_NONE, "a user profile"},
-    {BASE_DRIVE, "Documents and Settings\\?\\Application Data", FOLDER_NONE, "a user's Application Data folder"},
-    {BASE_DRIVE, "Documents and Settings\\?\\My Documents", FOLDER_NONE, "a user's documents"},
-    {BASE_DRIVE, "Users", FOLDER_NONE, "the folder of user profiles"},
-    {BASE_DRIVE, "Users\\?", FOLDER_NONE, "a user profile"},
-    {BASE_DRIVE, "Users\\?\\AppData", FOLDER_NONE, "a user's application data"},
-    {BASE_DRIVE, "Users\\?\\AppData\\Roaming", FOLDER_NONE, "a user's application data"},
-    {BASE_DRIVE, "Users\\?\\AppData\\Local", FOLDER_NONE, "a user's application data"},
-    {BASE_DRIVE, "Users\\?\\Documents", FOLDER_NONE, "a user's documents"},
-    {BASE_DRIVE, "ProgramData", FOLDER_NONE, "the all-users application data"},
-    {BASE_DRIVE, "My Documents", FOLDER_NONE, "the documents folder"},
-    {BASE_DRIVE, "TEMP", FOLDER_NONE, "the shared TEMP folder"},
-    {BASE_DRIVE, "RECYCLED", FOLDER_NONE, "the Recycle Bin"},
-    {BASE_DRIVE, "RECYCLER", FOLDER_NONE, "the Recycle Bin"},
-    {BASE_DRIVE, "System Volume Information", FOLDER_NONE, "the system's volume data"},
 };
 
 static const char* const kWindowsNames[] = {"WINDOWS", "WINNT"};
@@ -253,22 +233,22 @@ static int BaseLengths(const Folder* folder, const Parts* parts, int base,
                        const RuleFolders* known, unsigned* taken, int max) {
   int found = 0;
   if (folder->base != FOLDER_NONE) {
-    if ((base == BASE_WIN && folder->base == FOLDER_WIN) ||
-        (base == BASE_PF && folder->base == FOLDER_PF))
+    if ((base == RULE_BASE_WIN && folder->base == FOLDER_WIN) ||
+        (base == RULE_BASE_PF && folder->base == FOLDER_PF))
       taken[found++] = 0;
     return found;
   }
   // A literal path: "X:" then the base's usual names, or a known path.
   if (parts->count == 0 || parts->n[0] != 2 || !IsLetter(parts->p[0][0]) || parts->p[0][1] != ':')
     return 0;
-  if (base == BASE_DRIVE) {
+  if (base == RULE_BASE_DRIVE) {
     taken[found++] = 1;
     return found;
   }
-  const char* const* names = base == BASE_WIN ? kWindowsNames : kProgramFilesNames;
+  const char* const* names = base == RULE_BASE_WIN ? kWindowsNames : kProgramFilesNames;
   for (int i = 0; i < 2 && found < max; i++)
     if (PartIs(parts, 1, names[i])) taken[found++] = 2;
-  const char* knownPath = known ? known->path[base == BASE_WIN ? FOLDER_WIN : FOLDER_PF] : 0;
+  const char* knownPath = known ? known->path[base == RULE_BASE_WIN ? FOLDER_WIN : FOLDER_PF] : 0;
   if (knownPath && found < max) {
     Parts k;
     Split(knownPath, Length(knownPath), &k);
@@ -279,8 +259,6 @@ static int BaseLengths(const Folder* folder, const Parts* parts, int base,
   }
   return found;
 }
-
-#endif
 
 static int SameAsKnown(const Folder* folder, const char* knownPath) {
   Parts a, b;
@@ -333,7 +311,8 @@ static const char* KeptFolderName(const Folder* folder, const RuleFolders* known
 
 // The system folder `folder` is, with the FOLDER_ id when it has one; null
 // when it is none the rules know.
-static const char* SystemFolderName(const Folder* folder, const RuleFolders* known, int* id) {
+static const char* SystemFolderName(const Folder* folder, const RuleFolders* known,
+                                    const unsigned char* tables, int* id) {
   *id = FOLDER_NONE;
   if (folder->base == FOLDER_APP || folder->base == FOLDER_NAMED) return 0;
   if (folder->base != FOLDER_NONE && folder->length == 0) {
@@ -349,20 +328,20 @@ static const char* SystemFolderName(const Folder* folder, const RuleFolders* kno
   }
   const char* kept = KeptFolderName(folder, known);
   if (kept) return kept;
-#ifndef SWEEPKIT_RULES_COMPACT
   Parts parts;
   Split(folder->text, folder->length, &parts);
-  for (unsigned i = 0; i < sizeof(kFolderPatterns) / sizeof(kFolderPatterns[0]); i++) {
-    const FolderPattern* pattern = &kFolderPatterns[i];
+  Row row;
+  for (const unsigned char* p = tables; *p != ROW_END;) {
+    p = ReadRow(p, &row);
+    if (row.kind != ROW_FOLDER) continue;
     unsigned taken[4];
-    int ways = BaseLengths(folder, &parts, pattern->base, known, taken, 4);
+    int ways = BaseLengths(folder, &parts, row.base, known, taken, 4);
     for (int w = 0; w < ways; w++) {
-      if (taken[w] > parts.count || !MatchParts(&parts, taken[w], pattern->rest)) continue;
-      *id = pattern->folder;
-      return pattern->folder != FOLDER_NONE ? FolderName(pattern->folder) : pattern->name;
+      if (taken[w] > parts.count || !MatchParts(&parts, taken[w], row.pattern)) continue;
+      *id = row.folder;
+      return row.folder != FOLDER_NONE ? FolderName(row.folder) : row.reason;
     }
   }
-#endif
   return 0;
 }
 
@@ -400,163 +379,39 @@ static int EntryFolder(int base, const char* dir, const char* name, char* work, 
 // ---------------------------------------------------------------------------
 // Keys other software shares
 
-#ifndef SWEEPKIT_RULES_COMPACT
-struct SharedKey {
-  const char* path;
-  const char* reason;
-};
-
-// Below HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER (and each user in
-// HKEY_USERS); matched whole, ? standing for any one part.
-static const SharedKey kSharedKeys[] = {
-    {"Software\\Microsoft", "Windows and every Microsoft program keep their settings below it"},
-    {"Software\\Microsoft\\Windows", "the settings of Windows itself"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion", "system-wide settings every installed program registers under"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "the uninstall entries of every installed program"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Run", "the programs that start with Windows"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "the programs that start once with Windows"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx", "the programs that start once with Windows"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", "the services that start with Windows"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", "the services that start once with Windows"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", "the reference counts of every shared file"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", "where Windows finds every registered program"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer", "the shell's settings"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "where the shell's folders are"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", "where the shell's folders are"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions", "the shell extensions of every program"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved", "the shell extensions of every program"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Policies", "restrictions set by the administrator"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Setup", "the settings of Windows Setup"},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Fonts", "the fonts Windows loads"},
-    {"Software\\Microsoft\\Windows NT", "the settings of Windows NT itself"},
-    {"Software\\Microsoft\\Windows NT\\CurrentVersion", "the settings of Windows NT itself"},
-    {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", "the fonts Windows loads"},
-    {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", "how Windows logs users on"},
-    {"Software\\Microsoft\\Active Setup", "components set up for every user"},
-    {"Software\\Microsoft\\Active Setup\\Installed Components", "components set up for every user"},
-    {"Software\\Microsoft\\Internet Explorer", "the settings of the system's browser"},
-    {"Software\\Microsoft\\Shared Tools", "components Microsoft programs share"},
-    {"Software\\Classes", "every file type and COM registration (the class root)"},
-    {"Software\\Policies", "restrictions set by the administrator"},
-    {"Software\\Clients", "the default program of each kind"},
-    {"Software\\ODBC", "the database drivers and sources of every program"},
-    {"Software\\ODBC\\ODBC.INI", "the database sources of every program"},
-    {"Software\\ODBC\\ODBCINST.INI", "the database drivers of every program"},
-    {"Software\\Wow6432Node", "the 32-bit view of every program's settings"},
-    {"Software\\RegisteredApplications", "the registered programs of every kind"},
-    {"SYSTEM\\?", "a control set or other configuration of the machine"},
-    {"SYSTEM\\?\\?", "a part of the machine's configuration (Control, Services, Enum, ...)"},
-    {"SYSTEM\\?\\Control\\?", "the settings of a part of the system"},
-    {"Control Panel\\?", "the user's Control Panel settings"},
-};
-
-// Below HKEY_CLASSES_ROOT and Software\Classes: containers every program
-// registers into, and the types Windows itself owns. An application's own
-// extension or class key is not among them.
-static const SharedKey kSharedClassKeys[] = {
-    {"CLSID", "the COM classes of every program"},
-    {"Interface", "the COM interfaces of every program"},
-    {"TypeLib", "the type libraries of every program"},
-    {"AppID", "the COM applications of every program"},
-    {"Component Categories", "the COM categories of every program"},
-    {"*", "what every file's menu offers"},
-    {"*\\?", "what every file's menu offers"},
-    {"*\\shellex\\?", "the shell extensions of every file"},
-    {"Directory", "what every folder's menu offers"},
-    {"Directory\\?", "what every folder's menu offers"},
-    {"Directory\\shellex\\?", "the shell extensions of every folder"},
-    {"Directory\\Background\\?", "what every folder's background menu offers"},
-    {"Directory\\Background\\shellex\\?", "the shell extensions of every folder"},
-    {"Folder", "what every folder's menu offers"},
-    {"Folder\\?", "what every folder's menu offers"},
-    {"Folder\\shellex\\?", "the shell extensions of every folder"},
-    {"Drive", "what every drive's menu offers"},
-    {"Drive\\?", "what every drive's menu offers"},
-    {"Drive\\shellex\\?", "the shell extensions of every drive"},
-    {"AllFilesystemObjects", "what every file's and folder's menu offers"},
-    {"AllFilesystemObjects\\?", "what every file's and folder's menu offers"},
-    {"AllFilesystemObjects\\shellex\\?", "the shell extensions of every file and folder"},
-    {"Unknown", "how files of unknown types are opened"},
-    {"SystemFileAssociations", "menus shared by kinds of files"},
-    {"Applications", "the registered programs of every file type"},
-    {"MIME", "the content types of every program"},
-    {"MIME\\Database", "the content types of every program"},
-    {"MIME\\Database\\Content Type", "the content types of every program"},
-    {"Protocols", "the protocol handlers of every program"},
-    {"Protocols\\Handler", "the protocol handlers of every program"},
-    {"Protocols\\Filter", "the protocol filters of every program"},
-    {"exefile", "how every program starts"},
-    {"dllfile", "a file type Windows owns"},
-    {"lnkfile", "how every shortcut opens"},
-    {"piffile", "how every DOS program starts"},
-    {"batfile", "how every batch file runs"},
-    {"cmdfile", "how every batch file runs"},
-    {"comfile", "how every DOS program starts"},
-    {"txtfile", "a file type Windows owns"},
-    {"inifile", "a file type Windows owns"},
-    {"regfile", "a file type Windows owns"},
-    {"inffile", "a file type Windows owns"},
-    {"htmlfile", "a file type Windows owns"},
-    {"http", "how every web address opens"},
-    {"https", "how every web address opens"},
-    {"ftp", "how every FTP address opens"},
-    {"mailto", "how every mail address opens"},
-    {"file", "how every file address opens"},
-    {".exe", "a file type Windows owns"},
-    {".com", "a file type Windows owns"},
-    {".bat", "a file type Windows owns"},
-    {".cmd", "a file type Windows owns"},
-    {".pif", "a file type Windows owns"},
-    {".lnk", "a file type Windows owns"},
-    {".dll", "a file type Windows owns"},
-    {".txt", "a file type Windows owns"},
-    {".ini", "a file type Windows owns"},
-    {".inf", "a file type Windows owns"},
-    {".reg", "a file type Windows owns"},
-    {".htm", "a file type Windows owns"},
-    {".html", "a file type Windows owns"},
-};
-
-static const char* MatchTable(const SharedKey* table, unsigned count, const Parts* parts, unsigned first) {
-  for (unsigned i = 0; i < count; i++)
-    if (MatchParts(parts, first, table[i].path)) return table[i].reason;
+// The reason of the first row of `kind` that the parts from `first` on
+// match; null when none does.
+static const char* MatchTable(const unsigned char* tables, int kind, const Parts* parts, unsigned first) {
+  Row row;
+  for (const unsigned char* p = tables; *p != ROW_END;) {
+    p = ReadRow(p, &row);
+    if (row.kind == kind && MatchParts(parts, first, row.pattern)) return row.reason;
+  }
   return 0;
 }
 
-#define TABLE(t) t, (unsigned)(sizeof(t) / sizeof(t[0]))
-
-#endif
-
 // The reason the key is shared, or null when it is not on the list.
-static const char* SharedKeyReason(unsigned root, const char* path) {
+static const char* SharedKeyReason(const unsigned char* tables, unsigned root, const char* path) {
   Parts parts;
   Split(path, Length(path), &parts);
   if (parts.overflow) return 0;
   unsigned first = 0;
-#ifdef SWEEPKIT_RULES_COMPACT
-  if (root == ROOT_HKCR) return 0;
-#else
-  if (root == ROOT_HKCR) return MatchTable(TABLE(kSharedClassKeys), &parts, 0);
-#endif
+  if (root == ROOT_HKCR) return MatchTable(tables, ROW_CLASS, &parts, 0);
   if (root == ROOT_HKU) {
     if (parts.count == 1) return "a user's whole part of the registry (.DEFAULT: that of new users)";
     first = 1;
   } else if (root == ROOT_HKCC) {
-    return parts.count == 1 ? "a first-level key: the current configuration keeps its data below it" : 0;
+    return parts.count == 1 ? "a first-level key" RULE_WHY(": the current configuration keeps its data below it") : 0;
   } else if (root != ROOT_HKLM && root != ROOT_HKCU) {
     return 0;
   }
-  if (parts.count - first == 1) return "a first-level key: other software keeps its data below it";
-#ifdef SWEEPKIT_RULES_COMPACT
-  return 0;
-#else
-  const char* reason = MatchTable(TABLE(kSharedKeys), &parts, first);
+  if (parts.count - first == 1) return "a first-level key" RULE_WHY(": other software keeps its data below it");
+  const char* reason = MatchTable(tables, ROW_KEY, &parts, first);
   if (reason) return reason;
   // Software\Classes holds the class root's own keys.
   if (PartIs(&parts, first, "Software") && PartIs(&parts, first + 1, "Classes"))
-    return MatchTable(TABLE(kSharedClassKeys), &parts, first + 2);
+    return MatchTable(tables, ROW_CLASS, &parts, first + 2);
   return 0;
-#endif
 }
 
 // ---------------------------------------------------------------------------
@@ -588,19 +443,33 @@ static void Report(Checker* c, int severity, int forceable, int force, int list,
   c->report(c->context, &problem);
 }
 
+// The finisher warns of nothing (refusalsOnly); its Win32 build leaves the
+// warnings out altogether to stay within its size. What is refused is
+// decided by the same code either way.
+#ifdef SWEEPKIT_RULES_REFUSALS_ONLY
+static const int kWarnings = 0;
+#else
+static const int kWarnings = 1;
+#endif
+
 #define REFUSE(list, i, field, text) Report(c, RULE_ERROR, 0, 0, list, i, field, text, 0)
+
+static const char kOtherSpelling[] =
+    "is a spelling Windows reads as another path";
 
 static void CheckPathText(Checker* c, int list, unsigned i, const char* field, const char* s) {
   if (HasEnvironmentReference(s))
-    REFUSE(list, i, field, "holds a %NAME% reference, which the uninstaller never expands");
+    REFUSE(list, i, field, "holds a %NAME% reference" RULE_WHY(", which the uninstaller never expands"));
 }
 
 static void CheckName(Checker* c, int list, unsigned i, const char* name) {
   if (IsLetter(name[0]) && name[1] == ':')
-    REFUSE(list, i, "name", "starts with a drive; a name lies inside its dir");
+    REFUSE(list, i, "name", "starts with a drive" RULE_WHY("; a name lies inside its dir"));
   else if (name[0] == '\\')
-    REFUSE(list, i, "name", "starts with a backslash; a name lies inside its dir");
-  if (HasDotDotPart(name)) REFUSE(list, i, "name", "holds a .. part, naming something outside its dir");
+    REFUSE(list, i, "name", "starts with a backslash" RULE_WHY("; a name lies inside its dir"));
+  if (HasDotDotPart(name)) REFUSE(list, i, "name", "holds a .. part" RULE_WHY(", naming something outside its dir"));
+  const char* other = OtherSpelling(name, 1);
+  if (other) Report(c, RULE_ERROR, 0, 0, list, i, "name", kOtherSpelling, other);
   CheckPathText(c, list, i, "name", name);
 }
 
@@ -608,7 +477,6 @@ static void CheckName(Checker* c, int list, unsigned i, const char* name) {
 // backslash.
 static int ConstantRestOk(const char* rest) { return rest[0] == 0 || rest[0] == '\\'; }
 
-#ifndef SWEEPKIT_RULES_COMPACT
 // Another entry's folder equals `folder` or lies below it.
 static int FolderInUse(Checker* c, unsigned self, const Folder* folder) {
   const RuleInput* in = c->input;
@@ -628,7 +496,6 @@ static int FolderInUse(Checker* c, unsigned self, const Folder* folder) {
   }
   return 0;
 }
-#endif
 
 // The form of an entry's dir, shared by files and shortcuts (only files may
 // be relative to the installation folder). 1 when the folder rules can judge
@@ -645,16 +512,21 @@ static int CheckDirForm(Checker* c, int L, unsigned i, int base, const char* dir
     if (relativeAllowed)
       REFUSE(L, i, "dir",
              "is neither absolute (X:\\... or \\\\server\\share\\...) nor relative to the installation "
-             "folder (exactly . or .\\...); the uninstaller would resolve it against whatever folder it "
-             "was started from");
+             "folder (exactly . or .\\...)" RULE_WHY("; the uninstaller would resolve it against whatever "
+                                                     "folder it was started from"));
     else
       REFUSE(L, i, "dir",
-             "is not absolute (X:\\... or \\\\server\\share\\...); shortcut folders are never resolved "
-             "against the installation folder");
+             "is not absolute (X:\\... or \\\\server\\share\\...)" RULE_WHY(
+                 "; shortcut folders are never resolved against the installation folder"));
   }
   if (HasDotDotPart(dir)) {
     formOk = 0;
-    REFUSE(L, i, "dir", "holds a .. part, naming a folder other than it appears to");
+    REFUSE(L, i, "dir", "holds a .. part" RULE_WHY(", naming a folder other than it appears to"));
+  }
+  const char* other = OtherSpelling(dir, 0);
+  if (other) {
+    formOk = 0;
+    Report(c, RULE_ERROR, 0, 0, L, i, "dir", kOtherSpelling, other);
   }
   CheckPathText(c, L, i, "dir", dir);
   return formOk;
@@ -674,23 +546,28 @@ static void CheckFile(Checker* c, unsigned i) {
   Folder folder;
   if (!EntryFolder(e->base, e->dir, e->name, c->work, &folder)) return;
   int id;
-  const char* system = SystemFolderName(&folder, c->input->folders, &id);
+  const char* system = SystemFolderName(&folder, c->input->folders, c->input->tables, &id);
+  // The stub's sweep tries a file's folder without its final backslash:
+  // for C:\x that is "C:", which Windows reads as the drive's current folder.
+  if (IsDriveRoot(&folder) && (!e->name[0] || folder.length == 2)) {
+    Report(c, RULE_ERROR, 1, e->force, L, i, "dir",
+           e->name[0] ? "puts a file directly in a drive root"
+                      : "is a directory entry for a drive root",
+           0);
+    return;
+  }
   if (!e->name[0]) {
-    if (IsDriveRoot(&folder))
-      Report(c, RULE_ERROR, 1, e->force, L, i, "dir", "is a directory entry for a drive root", 0);
-    else if (system)
+    if (system)
       Report(c, RULE_ERROR, 1, e->force, L, i, "dir", "is a directory entry for a folder the system owns",
              system);
-#ifndef SWEEPKIT_RULES_COMPACT
-    else if (!FolderInUse(c, i, &folder))
+    else if (kWarnings && !c->input->refusalsOnly && !FolderInUse(c, i, &folder))
       Report(c, RULE_WARNING, 0, 0, L, i, "dir",
              "is a directory entry for a folder no other entry uses", 0);
-#endif
     return;
   }
   // Risky but plausible entries: the packers warn, the finisher has no one
   // to warn and only refuses.
-#ifndef SWEEPKIT_RULES_COMPACT
+  if (!kWarnings || c->input->refusalsOnly) return;
   if (system && !SweepSpares(id))
     Report(c, RULE_WARNING, 0, 0, L, i, "dir",
            "puts a file directly in a folder the system owns, which the directory sweep removes when "
@@ -701,7 +578,6 @@ static void CheckFile(Checker* c, unsigned i) {
            "marks a file shared that is not in the system folder; shared counts belong to system files", 0);
   if ((e->flags & FILE_FONT_FLAG) && id != FOLDER_FONTS)
     Report(c, RULE_WARNING, 0, 0, L, i, "dir", "marks a file as a font that is not in the Fonts folder", 0);
-#endif
 }
 
 static void CheckShortcut(Checker* c, unsigned i) {
@@ -713,11 +589,11 @@ static void CheckShortcut(Checker* c, unsigned i) {
   Folder folder;
   if (!EntryFolder(e->base, e->dir, 0, c->work, &folder)) return;
   int id;
-  const char* system = SystemFolderName(&folder, c->input->folders, &id);
+  const char* system = SystemFolderName(&folder, c->input->folders, c->input->tables, &id);
   if (system)
     Report(c, RULE_ERROR, 1, e->force, L, i, "dir",
-           "lies directly in a folder the system owns, which the shortcut stage then tries to remove; "
-           "list such a shortcut under files",
+           "lies directly in a folder the system owns" RULE_WHY(
+               ", which the shortcut stage then tries to remove; list such a shortcut under files"),
            system);
 }
 
@@ -725,15 +601,15 @@ static void CheckKey(Checker* c, unsigned i) {
   const RuleKey* e = &c->input->keys[i];
   const int L = RULE_KEYS;
   if (!e->path[0]) {
-    REFUSE(L, i, "path", "is empty, which names the root key itself");
+    REFUSE(L, i, "path", "is empty" RULE_WHY(", which names the root key itself"));
     return;
   }
   if (e->path[0] == '\\') {
-    REFUSE(L, i, "path", "starts with a backslash; the registry finds no such key");
+    REFUSE(L, i, "path", "starts with a backslash" RULE_WHY("; the registry finds no such key"));
     return;
   }
   CheckPathText(c, L, i, "path", e->path);
-  const char* reason = SharedKeyReason(e->root, e->path);
+  const char* reason = SharedKeyReason(c->input->tables, e->root, e->path);
   if (reason) Report(c, RULE_ERROR, 1, e->force, L, i, "path", "names a key other software shares", reason);
 }
 
@@ -743,9 +619,21 @@ int CheckRules(const RuleInput* input, RuleReport report, void* context) {
   c.report = report;
   c.context = context;
   c.errors = 0;
-  for (unsigned i = 0; i < input->fileCount; i++) CheckFile(&c, i);
-  for (unsigned i = 0; i < input->shortcutCount; i++) CheckShortcut(&c, i);
-  for (unsigned i = 0; i < input->keyCount; i++) CheckKey(&c, i);
+  // Without the tables nothing is judged safe.
+  int tablesOk = RuleTablesValid(input->tables, input->tablesSize);
+  unsigned counts[] = {input->fileCount, input->shortcutCount, input->keyCount};
+  for (int L = RULE_FILES; L <= RULE_KEYS; L++) {
+    for (unsigned i = 0; i < counts[L - 1]; i++) {
+      if (!tablesOk)
+        Report(&c, RULE_ERROR, 0, 0, L, i, "", "no rules' tables", 0);
+      else if (L == RULE_FILES)
+        CheckFile(&c, i);
+      else if (L == RULE_SHORTCUTS)
+        CheckShortcut(&c, i);
+      else
+        CheckKey(&c, i);
+    }
+  }
   return c.errors;
 }
 

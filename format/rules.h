@@ -2,17 +2,16 @@
 // (or nothing at all) are refused, risky but plausible ones are warned
 // about. Written without the C++ runtime (no std::, no exceptions, no
 // static constructors) so that the Win32 finisher links the same code as
-// the host packer. Strings are byte strings in the target code page; path
-// rules are byte-wise with A-Z folding, as the stub's own.
+// the host packer: pack, plan and the finisher judge with this one set.
+// Strings are byte strings in the target code page; path rules are
+// byte-wise with A-Z folding, as the stub's own.
+//
+// The tables of literal folder spellings and shared keys are data
+// (format/rule_tables.cpp): the host programs link them, and `pack
+// --template` puts the same bytes into the template, from which the
+// finisher reads them. That keeps the finisher within its size budget
+// without a smaller rule set of its own.
 #pragma once
-
-// SWEEPKIT_RULES_COMPACT builds the finisher's smaller set: folders known by
-// the machine's own paths only, first-level keys only, refusals only. Its
-// functions carry other names, so one host program can hold both sets.
-#ifdef SWEEPKIT_RULES_COMPACT
-#define CheckRules CheckRulesCompact
-#define RuleListName RuleListNameCompact
-#endif
 
 // Lists, numbered as the template's force records number them.
 enum { RULE_FILES = 1, RULE_SHORTCUTS = 2, RULE_KEYS = 3 };
@@ -70,6 +69,24 @@ struct RuleFolders {
   const char* path[FOLDER_COUNT];
 };
 
+// The tables: rows one after another, a zero byte after the last. A row is
+// its kind byte; for ROW_FOLDER a RULE_BASE_ byte and a FOLDER_ id byte
+// (FOLDER_NONE: the reason names it); then the pattern and the reason, each
+// ending in a zero byte. A pattern's parts are separated by backslashes, ?
+// standing for any one part. ROW_FOLDER patterns follow their base folder;
+// ROW_KEY ones lie below HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER and each
+// user of HKEY_USERS; ROW_CLASS ones below the class root (HKEY_CLASSES_ROOT
+// and Software\Classes).
+enum { ROW_END = 0, ROW_FOLDER = 'F', ROW_KEY = 'K', ROW_CLASS = 'C' };
+enum { RULE_BASE_DRIVE = 1, RULE_BASE_WIN, RULE_BASE_PF };
+
+// 1 when `size` bytes are well-formed tables that end where they should.
+int RuleTablesValid(const unsigned char* tables, unsigned int size);
+
+// The host programs' copy of the tables (format/rule_tables.cpp, which the
+// finisher does not link); null when they do not fit the buffer built once.
+const unsigned char* DefaultRuleTables(unsigned int* size);
+
 struct RuleInput {
   const RuleFile* files;
   unsigned int fileCount;
@@ -78,6 +95,13 @@ struct RuleInput {
   const RuleKey* keys;
   unsigned int keyCount;
   const RuleFolders* folders;  // may be null
+  // Missing or damaged tables: every entry is refused, none judged without
+  // them.
+  const unsigned char* tables;
+  unsigned int tablesSize;
+  // Only what is refused: the finisher has no one to warn (and some
+  // warnings cost a pass over every entry per directory entry).
+  int refusalsOnly;
 };
 
 enum { RULE_WARNING = 0, RULE_ERROR = 1 };

@@ -1,5 +1,7 @@
 #include "format/template.h"
 
+#include "format/rules.h"
+
 // By id from CONST_APP on.
 static const char BuiltinNames[] =
     "app\0win\0sys\0fonts\0desktop\0commondesktop\0programs\0commonprograms\0startmenu\0"
@@ -15,15 +17,14 @@ u32 Length(const char* s) {
   return n;
 }
 
+}  // namespace
+
 int SameBytes(const char* a, u32 aLength, const char* b, u32 bLength) {
   if (aLength != bLength) return 0;
   for (u32 i = 0; i < aLength; ++i)
     if (a[i] != b[i]) return 0;
   return 1;
 }
-
-
-}  // namespace
 
 int BuiltinConstantId(const char* name, u32 length) {
   for (int id = 1; id <= CONST_BUILTIN_COUNT; ++id)
@@ -104,6 +105,19 @@ int FindTemplateBlock(const u8* file, u32 size, u32* blockOffset, u32* blockSize
 }
 
 const char* ReadReason(int status) {
+#ifdef SWEEPKIT_TERSE_READ_REASONS
+  // A damaged template is a fault of the build that made it, and the host
+  // program's inspect names it; the installer's program only says which.
+  return PackedText(
+      "read\0"  // READ_OK
+      "not a template (no SKTEMPL1 trailer)\0"  // READ_NO_TRAILER
+      "the trailer points outside the file\0"  // READ_BAD_OFFSET
+      "damaged\0"  // READ_CUT_SHORT
+      "damaged\0"  // READ_NOT_TEMPLATE
+      "a template version this program does not know\0"  // READ_BAD_VERSION
+      "damaged\0",  // any other (sweepkit inspect names the fault)
+      (u32)status);
+#endif
   return PackedText(
       "read\0"  // READ_OK
       "not a template (no SKTEMPL1 trailer)\0"  // READ_NO_TRAILER
@@ -125,6 +139,7 @@ const char* ReadReason(int status) {
       "no TAG_END chunk\0"  // READ_NO_END
       "bytes follow TAG_END\0"  // READ_AFTER_END
       "more records than the reader was given room for\0"  // READ_NO_ROOM
+      "damaged rules' tables\0"  // READ_BAD_RULES
       "damaged\0",  // any other
       (u32)status);
 }
@@ -283,10 +298,12 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
   contents->data.shortcutCount = contents->data.keyCount = 0;
   contents->forcedCount = 0;
   contents->data.keysAppended = 0;
+  contents->rules = 0;
+  contents->rulesSize = 0;
 
   // Chunks that may occur once, by kind: strings, files, shortcuts, keys,
-  // force; and the appended TAG_KEY chunks.
-  int seen[5] = {0, 0, 0, 0, 0};
+  // force, rules; and the appended TAG_KEY chunks.
+  int seen[7] = {0, 0, 0, 0, 0, 0, 0};
   u32 keyChunks = 0, forceChunk = 0;
   u32 pos = 0;
   problem->status = READ_OK;
@@ -344,13 +361,14 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
                  : kind == TAG_SHORTCUTS      ? 2
                  : kind == TAG_KEYS           ? 3
                  : kind == TAG_TEMPLATE_FORCE ? 4
+                 : kind == TAG_TEMPLATE_RULES ? 6
                  : kind == TAG_KEY            ? 5
                                               : -1;
       if (slot < 0 || kind == TAG_TEMPLATE) {
         r.status = kind == TAG_TEMPLATE ? READ_DUPLICATE : READ_UNKNOWN_TAG;
         break;
       }
-      if (slot < 5 && seen[slot]++) {
+      if (slot != 5 && seen[slot]++) {
         r.status = READ_DUPLICATE;
         break;
       }
@@ -363,7 +381,16 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
         break;
       }
       if (slot == 4) forceChunk = pos;
-      if (!ReadListChunk(&r, kind, &c)) break;
+      if (slot == 6) {
+        if (!RuleTablesValid(block + c.pos, length)) {
+          r.status = READ_BAD_RULES;
+          break;
+        }
+        contents->rules = block + c.pos;
+        contents->rulesSize = length;
+      } else if (!ReadListChunk(&r, kind, &c)) {
+        break;
+      }
     }
     pos += 8 + length;
   }
@@ -385,26 +412,36 @@ int IsLeadByte(u32 codepage, u8 c) {
   return 0;
 }
 
+int EndsInTrailBackslash(const char* s, u32 n, u32 codepage) {
+  int pair = 0;
+  for (u32 i = 0; i < n; i += pair ? 2 : 1) pair = i + 1 < n && IsLeadByte(codepage, (u8)s[i]);
+  return pair && s[n - 1] == '\\';
+}
+
 namespace {
 
 // Windows takes '/' for '\' in a path.
 int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The end of the part that starts at i: up to the next separator, a
-// constant's token or a two-byte character taken whole.
-u32 PartEnd(const char* s, u32 i, u32 n, u32 codepage) {
+// constant's token or a two-byte character taken whole. *trail: the last
+// unit is a two-byte character whose second byte is a backslash.
+u32 PartEnd(const char* s, u32 i, u32 n, u32 codepage, int* trail = 0) {
+  int last = 0;
   while (i < n && !IsSeparator(s[i])) {
     u32 unit = 1;
     if (s[i] == 0) unit = i + 2 < n && (u8)s[i + 1] == CONST_NAMED ? 3 + (u8)s[i + 2] : 2;
     else if (IsLeadByte(codepage, (u8)s[i])) unit = 2;
+    last = unit == 2 && s[i] != 0 && i + 1 < n && s[i + 1] == '\\';
     i = unit < n - i ? i + unit : n;
   }
+  if (trail) *trail = last;
   return i;
 }
 
 }  // namespace
 
-int CanonicalDir(char* s, u32* length, u32 codepage) {
+int CanonicalDir(char* s, u32* length, u32 capacity, u32 codepage) {
   u32 n = *length;
   u32 kept = 0;  // bytes kept as written: "X:\", ".", \\server\share
   if (n == 0) return 1;
@@ -424,15 +461,24 @@ int CanonicalDir(char* s, u32* length, u32 codepage) {
   if (kept == 3) s[2] = '\\';
   for (int write = 0; write < 2; ++write) {
     u32 w = kept;
+    int trail = 0;
     for (u32 r = kept; r < n;) {
       while (r < n && IsSeparator(s[r])) ++r;
-      u32 end = PartEnd(s, r, n, codepage);
+      int partTrail = 0;
+      u32 end = PartEnd(s, r, n, codepage, &partTrail);
       if (end - r == 2 && s[r] == '.' && s[r + 1] == '.') return 0;
       if (write && end > r && !(end - r == 1 && s[r] == '.')) {
         if (w && !(kept == 3 && w == 3)) s[w++] = '\\';  // "X:\" has its own
         while (r < end) s[w++] = s[r++];
+        trail = partTrail;
       }
       r = end;
+    }
+    // Byte-wise path code takes a final 0x5C for a separator of its own: a
+    // dir whose last character ends in one keeps a real one after it.
+    if (write && trail) {
+      if (w >= capacity) return 0;
+      s[w++] = '\\';
     }
     *length = w;
   }

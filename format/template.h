@@ -29,6 +29,9 @@ enum {
   CONST_MAX_NAME = 255
 };
 
+// Byte strings of the given lengths hold the same bytes.
+int SameBytes(const char* a, u32 aLength, const char* b, u32 bLength);
+
 // The name of a built-in constant by id: "app", "win", ...
 const char* ConstantName(int id);
 
@@ -84,7 +87,8 @@ enum {
   READ_BAD_FORCED,      // a forced record naming no entry
   READ_NO_END,          // no TAG_END chunk
   READ_AFTER_END,       // bytes between TAG_END and the trailer, or TAG_END with a payload
-  READ_NO_ROOM          // more records than the caller's arrays hold
+  READ_NO_ROOM,         // more records than the caller's arrays hold
+  READ_BAD_RULES        // the rules' tables are not well formed
 };
 
 const char* ReadReason(int status);
@@ -105,6 +109,10 @@ struct TemplateContents {
   BlockData data;  // keysAppended follows the header's options
   BlockForced* forced;
   u32 forcedCount;
+  // The authoring rules' tables (TAG_TEMPLATE_RULES) in the block; null
+  // when the template carries none.
+  const u8* rules;
+  u32 rulesSize;
 };
 
 // Finds the block through the trailer: *blockOffset and *blockSize (up to
@@ -123,19 +131,25 @@ int ReadTemplateBlock(const u8* block, u32 size, TemplateContents* contents,
 // Windows (932, 936, 949, 950, 1361); its second byte may be a backslash.
 int IsLeadByte(u32 codepage, u8 c);
 
+// Whether the last character of s[0..n) is a two-byte one whose second byte
+// is 0x5C, which byte-wise path code (the stub's) takes for a backslash.
+int EndsInTrailBackslash(const char* s, u32 n, u32 codepage);
+
 // One spelling per folder: the stub compares paths byte for byte, so a dir
 // that names a folder the sweep spares in another spelling would escape that
 // protection. Rewrites dir[0..*length) in place, in code page `codepage`:
 // one backslash between parts (for any run of backslashes and the slashes
 // Windows takes for them), no '.' part except the leading one of a relative
-// dir (".", ".\sub"), no final backslash except after a drive ("C:\"). The
+// dir (".", ".\sub"), no final backslash except after a drive ("C:\") and
+// after a two-byte character whose second byte is 0x5C ("C:\表\"). The
 // server and share of \\server\share stay as written. A template string's
 // constants count as part of a name; one at the start stands for whatever
 // form its value has. A dir of no form the rules accept is left alone, for
-// them to refuse. Returns 0, leaving its parts as they were, when it holds a
-// ".." part, which canonical spelling cannot resolve without changing what
+// them to refuse. `capacity`: the bytes dir may take, one more than *length
+// at least (for the separator kept after a final 0x5C trail byte). Returns
+// 0, leaving its parts as they were, when it holds a ".." part, which canonical spelling cannot resolve without changing what
 // it names; the rules refuse it.
-int CanonicalDir(char* dir, u32* length, u32 codepage);
+int CanonicalDir(char* dir, u32* length, u32 capacity, u32 codepage);
 
 // ---------------------------------------------------------------------------
 // Resolving

@@ -94,14 +94,18 @@ Var /GLOBAL _SkMerge
 Var /GLOBAL _SkRc
 Var /GLOBAL _SkOut
 Var /GLOBAL _SkN
-Var /GLOBAL _SkPath
 Var /GLOBAL _SkSetArgs
-Var /GLOBAL _SkQ
-Var /GLOBAL _SkI
-Var /GLOBAL _SkC
-Var /GLOBAL _SkB
 
 ; --- compile-time helpers -------------------------------------------------
+
+; $_SkPath, declared with its first use: a variable no script line uses
+; fails makensis -WX.
+!macro _SkDeclarePath
+  !ifndef _SkPathDeclared
+    !define _SkPathDeclared
+    Var /GLOBAL _SkPath
+  !endif
+!macroend
 
 ; a refusal stops makensis here: the records go first
 !macro _SkError message
@@ -369,6 +373,7 @@ Var /GLOBAL _SkB
 ; it leaves the count alone (see _SkCountShared).
 !macro SkSharedDll source
   !insertmacro _SkWhere
+  !insertmacro _SkDeclarePath
   !insertmacro _SkSplit `${source}`
   !define /redef _SkSharedUsed
   StrCpy $_SkN 0
@@ -381,7 +386,9 @@ Var /GLOBAL _SkB
 !define SkSharedDll "!insertmacro SkSharedDll"
 
 ; ${SkFont} SOURCE NAME: a font (install into $FONTS), loaded and registered
-; under NAME ("Vantor Sans (TrueType)").
+; under NAME ("Vantor Sans (TrueType)"). The uninstaller removes the font
+; and its file, but not the value NAME: the uninstall data names whole keys,
+; and the Fonts key is every font's (Windows skips a value whose file is gone).
 !macro SkFont source name
   !insertmacro _SkWhere
   !insertmacro _SkInstall `${source}` `,"font":true`
@@ -445,7 +452,8 @@ Var /GLOBAL _SkB
 
 ; ${SkShortcut} LINK TARGET and ${SkShortcutEx} LINK TARGET MORE (the rest
 ; of CreateShortCut's arguments as written). The link's folder is created;
-; the uninstaller removes it after the shortcut when it is empty. A desktop
+; the uninstaller removes it after the shortcut when it is empty (shortcuts
+; are listed deepest folder first, whatever their order here). A desktop
 ; shortcut is listed as a file, which never takes the desktop with it.
 !macro SkShortcutEx link target more
   !insertmacro _SkWhere
@@ -599,6 +607,9 @@ Var /GLOBAL _SkB
     IfFileExists "$INSTDIR\${SK_UNINSTALLER}" 0 +2
       StrCpy $_SkMerge '--merge "$INSTDIR\${SK_UNINSTALLER}"'
     StrCpy $_SkSetArgs ""
+    !if `${_SkSets}` != ``
+      !insertmacro _SkDeclarePath
+    !endif
     !insertmacro _SkSetArgs `${_SkSets}`
     DetailPrint "Writing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
     nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge'
@@ -622,6 +633,10 @@ Var /GLOBAL _SkB
   ; $_SkPath as the inside of a quoted argument that the finisher reads back
   ; as it was: a quote escaped, and a run of backslashes doubled where a
   ; quote or the closing quote follows it (so a value may end in \ or hold ").
+  Var /GLOBAL _SkQ
+  Var /GLOBAL _SkI
+  Var /GLOBAL _SkC
+  Var /GLOBAL _SkB
   Function _SkQuoteArg
     StrCpy $_SkQ "" ; what is written so far
     StrCpy $_SkI 0  ; the next character

@@ -170,8 +170,9 @@ bool ResolvePath(const char* text, Path* out) {
   }
   size_t start = 0;
   while (start <= rest.size()) {
-    size_t end = rest.find('\\', start);
-    if (end == std::string::npos) end = rest.size();
+    size_t end = start;
+    while (end < rest.size() && rest[end] != '\\')
+      end += IsAnsiLeadByte(static_cast<unsigned char>(rest[end])) && end + 1 < rest.size() ? 2 : 1;
     std::string name = rest.substr(start, end - start);
     if (name == "..") {
       if (!path.names.empty()) path.names.pop_back();

@@ -55,6 +55,10 @@ bool FileExists(const std::string& path);  // a file, not a directory
 BOOL SimMoveFileEx(LPCSTR existing, LPCSTR target, DWORD flags);  // files area
 bool WriteConsole(HANDLE handle, const void* bytes, DWORD size);   // text area: false if not a console
 void ResetText();
+// Whether c starts a two-byte character in the ANSI code page (932, 936,
+// 949, 950, 1361 have them): path names then split only at a 0x5C that is
+// no such character's second byte, as Windows reads them.
+bool IsAnsiLeadByte(unsigned char c);      // text area
 DWORD PlatformId();                             // runtime area
 bool ModuleFileLoaded(const std::string& key);  // process area
 bool CloseProcessObject(void* handle);          // process area

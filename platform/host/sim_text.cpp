@@ -103,6 +103,19 @@ std::string SimConsoleText(DWORD which) {
 
 void SimSetAnsiCodePage(UINT codepage) { State().acp = codepage; }
 
+namespace sim {
+
+bool IsAnsiLeadByte(unsigned char c) {
+  switch (State().acp) {
+    case 932: return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    case 936: case 949: case 950: return c >= 0x81 && c <= 0xFE;
+    case 1361: return (c >= 0x84 && c <= 0xD3) || (c >= 0xD8 && c <= 0xDE) || (c >= 0xE0 && c <= 0xF9);
+    default: return false;
+  }
+}
+
+}  // namespace sim
+
 LPSTR GetCommandLineA(void) {
   Enter("GetCommandLineA", "");
   return const_cast<LPSTR>(State().commandLine.c_str());

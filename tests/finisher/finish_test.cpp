@@ -306,6 +306,78 @@ TEST(Finisher, MergeKeepsWhatOnlyTheOldVersionListed) {
   EXPECT_EQ("Uninstall", l.strings[STR_CAPTION]) << "the new version's texts";
 }
 
+// What the merge keeps is the earlier release's as much as the new one's:
+// a file both list keeps the flags either set (a DLL shared in 1.0 and plain
+// in 1.1 still gives its count back), names differ where the code page
+// spells them differently (ヂ and ア differ only in an a-z case of their
+// second byte), and an entry only the earlier uninstaller lists is judged
+// like the template's own: one that is a system folder or a shared key
+// refuses the merge, named with the earlier file and its index there.
+TEST(Finisher, MergeKeepsFlagsComparesNamesAsSpelledAndJudgesWhatItKeeps) {
+  const std::string templ = TemplateBytes(ExampleJson());
+  const std::string oldPath = kOut;  // an upgrade: the earlier uninstaller is OUT
+  auto run = [&](const UninstallData& old) {
+    Machine(templ);
+    SimSetAnsiCodePage(932);
+    Bytes image = PackStub(MinimalPe(), BuildBlock(old));
+    SimAddFile(oldPath, std::string(image.begin(), image.end()));
+    return Finish(kArguments + " --merge \"" + oldPath + "\"");
+  };
+  UninstallData old;
+  old.strings.assign(STR_COUNT, "old");
+  old.files = {{".", "vantor.dll", FILE_SHARED | FILE_SELFREG}, {".", "\x83\x61.txt", 0}, {".", "\x83\x41.txt", 0}};
+  Outcome r = run(old);
+  ASSERT_EQ(0, r.code) << r.err;
+  std::string bytes = SimFileBytes(kOut);
+  uint32_t offset = GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + sweepkit_test::kLocatorAt + 6);
+  ASSERT_EQ(LOAD_OK, ReadUninstallInfoFile(kOut, offset));
+  std::map<std::string, int> flags;
+  for (u32 i = 0; i < UninstallInfo.fileCount; i++)
+    flags[std::string(UninstallInfo.fileList[i]->dir) + "|" + UninstallInfo.fileList[i]->name] =
+        UninstallInfo.fileList[i]->flags;
+  ReleaseUninstallInfo();
+  EXPECT_EQ(FILE_SHARED | FILE_SELFREG, flags[".|vantor.dll"]) << "the earlier release's flags are kept";
+  EXPECT_EQ(1u, flags.count(".|\x83\x61.txt"));
+  EXPECT_EQ(1u, flags.count(".|\x83\x41.txt")) << "two names taken for one";
+
+  struct Case {
+    const char* what;
+    BlockFile file;
+    BlockKey key;
+    const char* message;
+  } refused[] = {
+      {"a directory entry for the Fonts folder", {{"C:\\WINDOWS\\FONTS", 16}, {"", 0}, 0}, {0, {0, 0}},
+       "C:\\Program Files\\Vantor\\uninstall.exe: files[1].dir: is a directory entry for a folder the system owns"},
+      {"the class root's CLSID", {{0, 0}, {0, 0}, 0}, {0x80000000u, {"CLSID", 5}},
+       "C:\\Program Files\\Vantor\\uninstall.exe: keys[0].path: names a key other software shares"},
+      {"a key below Microsoft", {{0, 0}, {0, 0}, 0}, {0x80000001u, {"Software\\Microsoft\\Windows", 26}},
+       "C:\\Program Files\\Vantor\\uninstall.exe: keys[0].path: names a key other software shares"},
+  };
+  for (const Case& c : refused) {
+    UninstallData bad;
+    bad.strings.assign(STR_COUNT, "old");
+    bad.files = {{".", "glide.exe", 0}};
+    if (c.file.dir.bytes) bad.files.push_back({c.file.dir.bytes, "", 0});
+    if (c.key.path.bytes) bad.keys.push_back({c.key.root, c.key.path.bytes});
+    Outcome o = run(bad);
+    Bytes image = PackStub(MinimalPe(), BuildBlock(bad));
+    EXPECT_EQ(std::string(image.begin(), image.end()), SimFileBytes(kOut)) << c.what << ": changed";
+    EXPECT_EQ(1, o.code) << c.what << ": " << o.err;
+    EXPECT_NE(std::string::npos, o.err.find("sweepkit-finish: " + std::string(c.message))) << c.what << ": " << o.err;
+  }
+
+  // An install folder whose name ends in 表 (0x95 0x5C): the stub would
+  // take its last byte for a separator and every `.` entry would name a
+  // file beside the folder.
+  Machine(templ);
+  SimSetAnsiCodePage(932);
+  SimAddDir("C:\\Apps\\\x95\x5C");
+  Outcome dbcs = Finish(std::string(kTemplatePath) + " \"C:\\Apps\\\x95\x5C\\uninstall.exe\" --set group=V");
+  EXPECT_EQ(1, dbcs.code) << dbcs.err;
+  EXPECT_NE(std::string::npos, dbcs.err.find("uninstall.exe: folder ends in a character read as a backslash")) << dbcs.err;
+  EXPECT_FALSE(SimExists("C:\\Apps\\\x95\x5C\\uninstall.exe"));
+}
+
 // Every call the finisher makes, failed in turn (once, and from that call
 // on), and every allocation, on NT (one MoveFileExA) and on Windows 95 (three
 // renames): it either writes the very uninstaller of a clean run, or refuses

@@ -35,8 +35,8 @@ struct RuleCase {
   const char* text;  // start of the message after "list[i].field: "
   json trip;         // {"files": [...], "shortcuts": [...], "keys": [...]}
   json legit;
-  // The finisher refuses it too: it knows folders by the machine's own
-  // paths (a Windows 95 layout on drive C: here) and keys at the first level.
+  // The finisher refuses it too, with the same rules and tables (but not a
+  // record the manifest parser refuses before a template is made).
   bool finisher = true;
 };
 
@@ -46,6 +46,7 @@ json K(const char* root, const char* path) { return {{"root", root}, {"path", pa
 const char kNeither[] = "is neither absolute";
 const char kShared[] = "names a key other software shares";
 const char kSystemDir[] = "is a directory entry for a folder the system owns";
+const char kOtherSpelling[] = "is a spelling Windows reads as another path";
 
 std::vector<RuleCase> Cases() {
   json app = F(".", "app.exe");
@@ -81,28 +82,39 @@ std::vector<RuleCase> Cases() {
       {"file record without name", Structural, "files", "", "has no name",
        {{"files", {{{"dir", ".\\data"}}, F(".\\data", "x")}}},
        {{"files", {F(".\\data", "x"), F(".\\data", "")}}}, false},
+      // spellings Windows reads as another path, which the stub's byte-wise
+      // comparisons would not know a system folder by
+      {"a long-path prefix", Structural, "files", "dir", kOtherSpelling,
+       {{"files", {F("\\\\?\\C:\\WINDOWS\\FONTS", "")}}}, {{"files", {F("\\\\server\\share\\Vantor", "a.txt")}}}},
+      {"a short name", Structural, "files", "dir", kOtherSpelling,
+       {{"files", {F("C:\\WINDOWS\\DESKTO~1", "V.lnk")}}}, {{"files", {F("C:\\Vantor~Gliders", "V.lnk")}}}},
+      {"a final dot", Structural, "shortcuts", "dir", kOtherSpelling,
+       {{"shortcuts", {F("C:\\WINDOWS\\Start Menu\\Programs.", "V.lnk")}}},
+       {{"shortcuts", {F("C:\\WINDOWS\\Start Menu\\Programs.V", "V.lnk")}}}},
+      {"a short name inside a name", Structural, "files", "name", kOtherSpelling,
+       {{"files", {F("C:\\WINDOWS", "DESKTO~1\\V.lnk")}}}, {{"files", {F("C:\\Vantor", "GLIDE~1.TXT")}}}},
       {"key path with a leading backslash", Structural, "keys", "path", "starts with a backslash",
        {{"keys", {K("HKLM", "\\Software\\Vantor")}}}, {{"keys", {K("HKLM", "Software\\Vantor")}}}},
       {"first level of a root", Safety, "keys", "path", kShared,
        {{"keys", {K("HKLM", "Software")}}}, {{"keys", {K("HKLM", "Software\\Vantor")}}}},
       {"uninstall list itself", Safety, "keys", "path", kShared,
        {{"keys", {K("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall")}}},
-       {{"keys", {K("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantor")}}}, false},
+       {{"keys", {K("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantor")}}}},
       {"Run key", Safety, "keys", "path", kShared,
        {{"keys", {K("HKCU", "software\\microsoft\\windows\\currentversion\\run")}}},
-       {{"keys", {K("HKCU", "Software\\Vantor\\Run")}}}, false},
+       {{"keys", {K("HKCU", "Software\\Vantor\\Run")}}}},
       {"CLSID container", Safety, "keys", "path", kShared, {{"keys", {K("HKCR", "CLSID")}}},
-       {{"keys", {K("HKCR", "CLSID\\{6B29FC40-CA47-1067-B31D-00DD010662DA}")}}}, false},
+       {{"keys", {K("HKCR", "CLSID\\{6B29FC40-CA47-1067-B31D-00DD010662DA}")}}}},
       {"every file's menu", Safety, "keys", "path", kShared, {{"keys", {K("HKCR", "*\\shellex")}}},
-       {{"keys", {K("HKCR", "*\\shellex\\ContextMenuHandlers\\Vantor")}}}, false},
+       {{"keys", {K("HKCR", "*\\shellex\\ContextMenuHandlers\\Vantor")}}}},
       {"class root under Software", Safety, "keys", "path", kShared,
        {{"keys", {K("HKLM", "Software\\Classes\\Directory")}}},
-       {{"keys", {K("HKLM", "Software\\Classes\\.vgl")}}}, false},
+       {{"keys", {K("HKLM", "Software\\Classes\\.vgl")}}}},
       {"a user's hive", Safety, "keys", "path", kShared, {{"keys", {K("HKU", ".DEFAULT")}}},
        {{"keys", {K("HKU", ".DEFAULT\\Software\\Vantor")}}}},
       {"services list", Safety, "keys", "path", kShared,
        {{"keys", {K("HKLM", "SYSTEM\\CurrentControlSet\\Services")}}},
-       {{"keys", {K("HKLM", "SYSTEM\\CurrentControlSet\\Services\\VantorSvc")}}}, false},
+       {{"keys", {K("HKLM", "SYSTEM\\CurrentControlSet\\Services\\VantorSvc")}}}},
       {"drive root", Safety, "files", "dir", "is a directory entry for a drive root",
        {{"files", {F("C:\\", "")}}}, {{"files", {F("C:\\Vantor", ""), F("C:\\Vantor", "x")}}}},
       {"Fonts folder", Safety, "files", "dir", kSystemDir, {{"files", {F("C:\\WINDOWS\\FONTS", "")}}},
@@ -114,16 +126,16 @@ std::vector<RuleCase> Cases() {
        {{"files", {F("c:\\windows\\temp\\", "")}}},
        {{"files", {F("C:\\WINDOWS\\TEMP\\Vantor", ""), F("C:\\WINDOWS\\TEMP\\Vantor", "x")}}}},
       {"Program Files", Safety, "files", "dir", kSystemDir, {{"files", {F("D:\\Program Files", "")}}},
-       {{"files", {F("D:\\Program Files\\Vantor", ""), F("D:\\Program Files\\Vantor", "x")}}}, false},
+       {{"files", {F("D:\\Program Files\\Vantor", ""), F("D:\\Program Files\\Vantor", "x")}}}},
       {"a profile's Desktop", Safety, "files", "dir", kSystemDir,
        {{"files", {F("C:\\WINNT\\Profiles\\Alice\\Desktop", "")}}},
-       {{"files", {F("C:\\WINNT\\Profiles\\Alice\\Desktop", "Vantor.lnk")}}}, false},
+       {{"files", {F("C:\\WINNT\\Profiles\\Alice\\Desktop", "Vantor.lnk")}}}},
       {"shortcut in the Desktop folder", Safety, "shortcuts", "dir", "lies directly in a folder",
        {{"shortcuts", {F("C:\\WINDOWS\\Desktop", "Vantor.lnk")}}},
        {{"files", {F("C:\\WINDOWS\\Desktop", "Vantor.lnk")}}}},
       {"shortcut in the Programs folder", Safety, "shortcuts", "dir", "lies directly in a folder",
        {{"shortcuts", {F("C:\\Documents and Settings\\All Users\\Start Menu\\Programs", "V.lnk")}}},
-       {{"shortcuts", {F("C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Vantor", "V.lnk")}}}, false},
+       {{"shortcuts", {F("C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Vantor", "V.lnk")}}}},
       {"shared file outside the system folder", Warning, "files", "dir", "marks a file shared",
        {{"files", {{{"dir", "."}, {"name", "v.dll"}, {"shared", true}}}}},
        {{"files", {{{"dir", "C:\\WINDOWS\\SYSTEM"}, {"name", "v.dll"}, {"shared", true}}}}}},
@@ -361,6 +373,17 @@ TEST_F(Rules, FinisherJudgesEntriesOnceResolved) {
        "keys[0].path: names a key other software shares", true},
       {"a named dir that is relative", "files", {{"files", {F("{x}", "a.dat")}}}, "x=data",
        "files[0].dir: is neither absolute", false},
+      // every depth, every root: the message names the value that did it
+      {"a company named Microsoft", "keys", {{"keys", {K("HKCU", "Software\\{company}")}}}, "company=Microsoft",
+       "keys[0].path: names a key other software shares (Windows and every Microsoft program keep their "
+       "settings below it); {company} is \"Microsoft\"", true},
+      {"a class named CLSID", "keys", {{"keys", {K("HKLM", "Software\\Classes\\{cls}")}}}, "cls=CLSID",
+       "keys[0].path: names a key other software shares (the COM classes of every program); {cls} is \"CLSID\"",
+       true},
+      {"a group that is the Programs folder's parent", "shortcuts", {{"shortcuts", {F("{programs}\\{group}", "V.lnk")}}},
+       "group=..", "shortcuts[0].dir: holds a .. part", false},
+      {"a named dir in its short name", "files", {{"files", {app, F("{x}", "")}}}, "x=C:\\WINDOWS\\FONTS~1",
+       "files[1].dir: is a spelling Windows reads as another path (a short (8.3) name)", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -412,7 +435,7 @@ TEST_F(Rules, EveryWriterSpellsAFolderOneWay) {
       {"files", "C:\\Vantor\\\\data\\\\", {}, "C:\\Vantor\\data", 1252},
       {"files", "C:/Vantor//data/", {}, "C:\\Vantor\\data", 1252},
       {"files", "C:\\Vantor\\.\\data\\.", {}, "C:\\Vantor\\data", 1252},
-      {"files", "C:\\\\", {}, "C:\\", 1252},
+      {"shortcuts", "C:\\\\", {}, "C:\\", 1252},  // (a file there is refused: the sweep would try C:)
       {"files", "C:\\WINDOWS\\\\Desktop", {}, "C:\\WINDOWS\\Desktop", 1252},  // a folder the sweep spares
       {"files", "\\\\server\\share\\\\Vantor\\", {}, "\\\\server\\share\\Vantor", 1252},
       {"files", ".\\\\data\\\\", {}, ".\\data", 1252},
@@ -421,7 +444,8 @@ TEST_F(Rules, EveryWriterSpellsAFolderOneWay) {
       {"files", "{app}\\\\data\\", {}, ".\\data", 1252},
       {"files", "{x}\\data", {"x=C:\\Vantor\\"}, "C:\\Vantor\\data", 1252},
       {"files", "C:\\\xE8\xA1\xA8\\\\data", {}, "C:\\\xE8\xA1\xA8\\data", 932},  // 表: 0x95 0x5C
-      {"files", "C:\\Vantor\\\xE8\xA1\xA8", {}, "C:\\Vantor\\\xE8\xA1\xA8", 932},
+      // 表 ends in 0x5C, which the stub takes for a separator: one follows it
+      {"files", "C:\\Vantor\\\xE8\xA1\xA8", {}, "C:\\Vantor\\\xE8\xA1\xA8\\", 932},
       {"shortcuts", "{programs}\\{group}\\", {"group=Vantor"}, "C:\\WINDOWS\\Start Menu\\Programs\\Vantor", 1252},
       {"shortcuts", "{programs}\\\\{group}", {"group=Vantor\\\\Gliders\\"},
        "C:\\WINDOWS\\Start Menu\\Programs\\Vantor\\Gliders", 1252},
@@ -493,7 +517,8 @@ TEST(RulesApi, ConstantFoldersAndKnownPaths) {
                               {"\\Vantor", "V.lnk", 0, FOLDER_PROGRAMS}};
   RuleFolders known{};
   known.path[FOLDER_FONTS] = "d:\\os\\fonts\\";
-  RuleInput in{files, 5, shortcuts, 2, nullptr, 0, &known};
+  RuleInput in{files, 5, shortcuts, 2, nullptr, 0, &known, nullptr, 0, 0};
+  in.tables = DefaultRuleTables(&in.tablesSize);
   EXPECT_EQ(CheckRules(&in, collect, &seen), 4);
   std::vector<std::string> want = {
       "files[0] is a directory entry for a folder the system owns",

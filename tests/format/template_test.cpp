@@ -378,6 +378,7 @@ TEST(TemplateBlock, StrictReaderNamesWhatIsWrong) {
   const size_t files = offsetOf(TAG_FILES), end = offsetOf(TAG_END), force = offsetOf(TAG_TEMPLATE_FORCE);
   Bytes filesChunk(good.begin() + files, good.begin() + offsetOf(TAG_SHORTCUTS));
   Bytes twoKeyChunks(good.begin() + offsetOf(TAG_KEY), good.begin() + force);
+  Bytes rulesChunk(good.begin() + offsetOf(TAG_TEMPLATE_RULES), good.begin() + end);
   Bytes cutShortcuts = good;
   cutShortcuts.erase(cutShortcuts.begin() + offsetOf(TAG_SHORTCUTS), cutShortcuts.begin() + offsetOf(TAG_KEY));
   Bytes badToken = good;  // the first file's dir: 00 01 becomes 00 0D
@@ -422,7 +423,10 @@ TEST(TemplateBlock, StrictReaderNamesWhatIsWrong) {
          Bytes b = good;
          b.push_back(0);
          return b; }(), READ_AFTER_END, TAG_END},
-      {"no TAG_END", Bytes(good.begin(), good.begin() + end), READ_NO_END, TAG_TEMPLATE_FORCE},
+      {"no TAG_END", Bytes(good.begin(), good.begin() + end), READ_NO_END, TAG_TEMPLATE_RULES},
+      {"the rules' tables twice", insertBefore(end, rulesChunk), READ_DUPLICATE, TAG_TEMPLATE_RULES},
+      // their last row unended: the finisher would read past the chunk
+      {"the rules' tables cut", patch32(end - 4, 0x01414141), READ_BAD_RULES, TAG_TEMPLATE_RULES},
   };
   for (const Case& c : cases) {
     TemplateRead r = Read(c.block);

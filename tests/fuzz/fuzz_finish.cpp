@@ -46,8 +46,9 @@ bool Same(const BlockText& t, const char* loaded) { return std::string(t.bytes, 
 // A dir written in the one spelling of its folder.
 void CheckSpelling(const BlockText& dir) {
   std::string spelled(dir.bytes, dir.length);
+  spelled.push_back('\0');
   u32 length = dir.length;
-  if (!CanonicalDir(&spelled[0], &length, 1252) || spelled.substr(0, length) != std::string(dir.bytes, dir.length))
+  if (!CanonicalDir(&spelled[0], &length, dir.length + 1, 1252) || spelled.substr(0, length) != std::string(dir.bytes, dir.length))
     Fail("a dir written in another spelling than its folder's one");
 }
 

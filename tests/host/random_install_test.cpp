@@ -725,10 +725,10 @@ TEST(RandomBlocks, EveryWrittenBlockMerges) {
 
       // Into a release that lists nothing, everything written comes forward.
       BlockData next{old.strings, old.stringCount, nullptr, 0, nullptr, 0, nullptr, 0, 0};
-      u32 kept = 0;
+      MergeKept kept;
       ASSERT_EQ(1, MergeOld(&next, "C:\\New", &old, "C:\\Old", &kept)) << "seed " << seed;
       EXPECT_LE(next.fileCount + next.shortcutCount + next.keyCount, files.size() + shortcuts.size() + keys.size());
-      EXPECT_EQ(kept, next.fileCount + next.shortcutCount + next.keyCount) << "seed " << seed;
+      EXPECT_EQ(kept.count, next.fileCount + next.shortcutCount + next.keyCount) << "seed " << seed;
       EXPECT_EQ(files.empty(), next.fileCount == 0) << "seed " << seed;
       EXPECT_EQ(keys.empty(), next.keyCount == 0) << "seed " << seed;
 
@@ -757,7 +757,7 @@ TEST(RandomBlocks, EveryWrittenBlockMerges) {
       ASSERT_EQ(1, MergeOld(&release, "C:\\New", &old, "C:\\Old", &kept)) << "seed " << seed;
       std::vector<std::string> merged;
       for (u32 i = 0; i < release.fileCount; i++) merged.push_back(FileEntry(release.files[i], "C:\\New").path);
-      EXPECT_EQ(before.size() - again.size(), kept - release.shortcutCount - release.keyCount) << "seed " << seed;
+      EXPECT_EQ(before.size() - again.size(), kept.count - release.shortcutCount - release.keyCount) << "seed " << seed;
       EXPECT_EQ(FoldersLast(before), merged) << "seed " << seed << (appended ? ", keys appended" : "");
       FreeAllFinishBlocks();
     }

@@ -18,7 +18,7 @@ DIST = os.environ.get("SWEEPKIT_DIST", os.path.join(ROOT, "dist"))
 EXAMPLES = os.path.join(ROOT, "examples")
 
 
-def makensis(script, work, defines=(), verbosity=2):
+def makensis(script, work, defines=(), verbosity=2, flags=()):
     """Compiles script (text) with the source tree's header and dist's tools;
     returns (exit code, output, recorded manifest or None)."""
     path = os.path.join(work, "app.nsi")
@@ -27,7 +27,7 @@ def makensis(script, work, defines=(), verbosity=2):
     manifest = os.path.join(work, "recorded.json")
     if os.path.exists(manifest):
         os.unlink(manifest)
-    cmd = ["makensis", "-V%d" % verbosity, "-X!addincludedir %s" % os.path.join(ROOT, "nsis"),
+    cmd = ["makensis", "-V%d" % verbosity] + list(flags) + ["-X!addincludedir %s" % os.path.join(ROOT, "nsis"),
            "-DSK_SWEEPKIT=%s" % os.path.join(DIST, "sweepkit"),
            "-DSK_STUB=%s" % os.path.join(DIST, "sweepkit-stub.exe"),
            "-DSK_FINISHER=%s" % os.path.join(DIST, "sweepkit-finish.exe"),
@@ -132,6 +132,22 @@ class Recording(Tool):
                 self.assertEqual(m["shortcuts"], [{"dir": "{%s}\\{group}" % programs, "name": "A.lnk"},
                                                   {"dir": "{%s}\\{group}" % startmenu, "name": "B.lnk"}])
                 self.assertEqual(m["keys"][0], {"root": root, "path": "Software\\Vantor\\{group}"})
+
+    def test_shortcuts_deepest_folder_first_and_warnings_as_errors(self):
+        # A nested link written last is listed before its group's own, so
+        # that the group's folder is empty when its turn comes. makensis -WX
+        # builds the script with and without a shared DLL.
+        body = ['StrCpy $group "App"', '${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
+                '${SkShortcut} "$SMPROGRAMS\\$group\\A.lnk" "$INSTDIR\\app.exe"',
+                '${SkShortcut} "$SMPROGRAMS\\$group\\Help\\B.lnk" "$INSTDIR\\app.exe"',
+                '${SkShortcut} "$SMPROGRAMS\\$group\\Tools\\C.lnk" "$INSTDIR\\app.exe"']
+        for shared in ([], ['${SkOutPath} "$SYSDIR"', '${SkSharedDll} "app.exe"', '${SkSharedDll} "app.exe"']):
+            with self.subTest(shared=bool(shared)):
+                rc, out, m = makensis(script("\n".join(body + shared)), self.work, flags=["-WX"])
+                self.assertEqual(rc, 0, out)
+                self.assertEqual([s["dir"] for s in m["shortcuts"]],
+                                 ["{programs}\\{group}\\Help", "{programs}\\{group}\\Tools",
+                                  "{programs}\\{group}"])
 
     def test_a_tree_records_every_file_and_every_folder_after_its_contents(self):
         tree = os.path.join(self.work, "tree")
