@@ -310,14 +310,14 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkSplit `${source}`
   !insertmacro _SkNoWildcard `*`
   !insertmacro _SkNoWildcard `?`
-  File `${source}`
+  File `/oname=${_SkOutDirNsis}\${_Sk_base}` `${source}`
   !define /redef _Sk_name `${_Sk_base}`
   !searchreplace _Sk_name `${_Sk_name}` `{` `{{`
   !insertmacro _SkJsonOf `${_Sk_name}`
   !define /redef _Sk_name `${_Sk_j}`
   !insertmacro _SkForceField
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"file","dir":"${_SkOutDir}","name":"${_Sk_name}"${flags}${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"file","dir":"${_SkOutDir}","name":"${_Sk_name}"${flags}${_Sk_force},"outdir":true,"at":"${_Sk_j}"}`
 !macroend
 
 ; --- the author's macros ---------------------------------------------------
@@ -357,6 +357,8 @@ Var /GLOBAL _SkSetArgs
   SetOutPath `${path}`
   !define /redef _SkOutDir `${_Sk_j}`
   !define /redef _SkOutDirNsis `${path}`
+  !insertmacro _SkJsonOf `${_SkAt}`
+  !insertmacro _SkRecord `{"k":"outpath","at":"${_Sk_j}"}`
 !macroend
 !define SkOutPath "!insertmacro SkOutPath"
 
@@ -484,20 +486,33 @@ Var /GLOBAL _SkSetArgs
 !define SkShortcut "!insertmacro SkShortcut"
 
 ; ${SkKey} ROOT PATH: the key (and all below it) is the application's; the
-; script writes its values as usual. SHCTX follows SkShellContext.
+; script writes its values as usual. Listed when this line runs (one
+; instruction: a variable set), an SHCTX key under the root of the shell
+; context it runs in.
 !macro SkKey root path
   !insertmacro _SkWhere
+  !define /ifndef _SkKeyMarks 0
+  !define /redef /math _SkKeyMarks ${_SkKeyMarks} + 1
+  Var /GLOBAL _SkK${_SkKeyMarks}
+  !insertmacro _SkKeyRecord `${root}` `${path}` ${_SkKeyMarks}
+  !if "${_Sk_shctx}" == "true"
+    StrCpy $_SkK${_SkKeyMarks} $SMPROGRAMS
+  !else
+    StrCpy $_SkK${_SkKeyMarks} 1
+  !endif
+!macroend
+!define SkKey "!insertmacro SkKey"
+
+!macro _SkKeyRecord root path mark
   !if "${root}" == "SHELL_CONTEXT"
     !define /redef _Sk_rootname SHCTX
   !else
     !define /redef _Sk_rootname `${root}`
   !endif
+  !define /redef _Sk_shctx false
   !if "${_Sk_rootname}" == "SHCTX"
-    !if "${_SkContext}" == "all"
-      !define /redef _Sk_root HKEY_LOCAL_MACHINE
-    !else
-      !define /redef _Sk_root HKEY_CURRENT_USER
-    !endif
+    !define /redef _Sk_root HKEY_CURRENT_USER
+    !define /redef _Sk_shctx true
   !else ifdef _SkRoot_${root}
     !define /redef _Sk_root ${_SkRoot_${root}}
   !else
@@ -507,9 +522,8 @@ Var /GLOBAL _SkSetArgs
   !define /redef _Sk_pathj `${_Sk_j}`
   !insertmacro _SkForceField
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"key","root":"${_Sk_root}","path":"${_Sk_pathj}"${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"key","root":"${_Sk_root}","path":"${_Sk_pathj}"${_Sk_force},"mark":"${mark}","shctx":${_Sk_shctx},"at":"${_Sk_j}"}`
 !macroend
-!define SkKey "!insertmacro SkKey"
 
 ; ${SkForce}: the next entry names a shared key or system folder that this
 ; application truly owns; the packer then warns instead of refusing.
@@ -538,7 +552,9 @@ Var /GLOBAL _SkSetArgs
     !insertmacro _SkError "${_SkAt}: no section calls SkUninstaller, so no uninstaller would be written"
   !endif
   !define _SkArpKey "Software\Microsoft\Windows\CurrentVersion\Uninstall\${key}"
-  ${SkKey} ${SK_ARP_ROOT} `${_SkArpKey}`
+  ; marked by _SkWriteUninstaller, which writes it
+  Var /GLOBAL _SkKarp
+  !insertmacro _SkKeyRecord ${SK_ARP_ROOT} `${_SkArpKey}` arp
 
   !define /ifndef SK_TEXT_caption "Uninstall"
   !define /ifndef SK_TEXT_confirm "This program will uninstall ${display} from {app}. Click OK to continue."
@@ -596,13 +612,20 @@ Var /GLOBAL _SkSetArgs
   !delfile "${_Sk_include}"
   !insertmacro _SkRefused
 
+  ; The uninstaller written before anything is installed lists what an
+  ; earlier uninstaller there lists, and the Add/Remove Programs key; the
+  ; hidden section after the author's finishes it with what this
+  ; installation wrote.
   Function _SkWriteUninstaller
     StrCpy $_SkOut $OUTDIR
-    CreateDirectory "$INSTDIR"
     InitPluginsDir
     SetOutPath "$PLUGINSDIR"
     File "/oname=sweepkit-finish.exe" "${SK_FINISHER}"
     File "/oname=uninstall.skt" "${_SkTemplate}"
+    Call _SkBefore
+    CreateDirectory "$INSTDIR"
+    StrCpy $_SkKarp $SMPROGRAMS
+    Call _SkKeepEarly
     StrCpy $_SkMerge ""
     IfFileExists "$INSTDIR\${SK_UNINSTALLER}" 0 +2
       StrCpy $_SkMerge '--merge "$INSTDIR\${SK_UNINSTALLER}"'
@@ -612,7 +635,7 @@ Var /GLOBAL _SkSetArgs
     !endif
     !insertmacro _SkSetArgs `${_SkSets}`
     DetailPrint "Writing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
-    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge'
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge --only "$PLUGINSDIR\sk-keep"'
     Pop $_SkRc ; the exit code, or "error" when it could not be started
     Pop $_SkN  ; what it wrote
     StrCmp $_SkRc "0" _SkWritten
@@ -628,6 +651,27 @@ Var /GLOBAL _SkSetArgs
     StrCmp $_SkOut "" +2
       SetOutPath $_SkOut
   FunctionEnd
+
+  Function _SkFinishUninstaller
+    StrCpy $_SkOut $OUTDIR
+    Call _SkAfter
+    DetailPrint "Finishing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs --merge "$INSTDIR\${SK_UNINSTALLER}" --only "$PLUGINSDIR\sk-keep"'
+    Pop $_SkRc
+    Pop $_SkN
+    StrCmp $_SkRc "0" _SkFinished
+      DetailPrint "sweepkit-finish: $_SkN"
+      MessageBox MB_OK|MB_ICONEXCLAMATION "${display} is installed, but its uninstaller could not list what this installation wrote (exit code $_SkRc); it removes only what an earlier installation listed.$\r$\n$\r$\n$_SkN" /SD IDOK
+      SetErrorLevel 2
+    _SkFinished:
+    StrCmp $_SkOut "" +2
+      SetOutPath $_SkOut
+  FunctionEnd
+
+  ; after the author's sections, whichever of them ran
+  Section "-Sweepkit uninstaller"
+    Call _SkFinishUninstaller
+  SectionEnd
 
   !if `${_SkSets}` != ``
   ; $_SkPath as the inside of a quoted argument that the finisher reads back

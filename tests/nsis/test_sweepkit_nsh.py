@@ -101,6 +101,29 @@ class Refusals(Tool):
         self.assertTrue(recorded["files"][0]["shared"])
 
 
+# The folders the shell context picks, per-user and all-users.
+CONTEXT_PAIRS = [("programs", "commonprograms"), ("startmenu", "commonstartmenu"), ("desktop", "commondesktop")]
+
+
+def both_contexts(m):
+    """The manifest as the header lists it: every entry in a folder the shell
+    context picks, and every SHCTX key, once for each context (the installer
+    tells at run time which of the two it wrote)."""
+    out = dict(m)
+    for name in ("files", "shortcuts"):
+        entries = []
+        for e in m[name]:
+            entries.append(e)
+            for user, common in CONTEXT_PAIRS:
+                for a, b in ((user, common), (common, user)):
+                    head = "{%s}" % a
+                    if e["dir"] == head or e["dir"].startswith(head + "\\"):
+                        other = dict(e, dir="{%s}" % b + e["dir"][len(head):])
+                        entries[-1:] = [e, other] if a == user else [other, e]
+        out[name] = entries
+    return out
+
+
 class Recording(Tool):
     def test_folders_follow_the_shell_context_and_flags_are_kept(self):
         entries = ['${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
@@ -112,9 +135,9 @@ class Recording(Tool):
                    '${SkShortcut} "$STARTMENU\\$group\\B.lnk" "$INSTDIR\\app.exe"',
                    '${SkShortcut} "$DESKTOP\\C.lnk" "$INSTDIR\\app.exe"',
                    '${SkKey} SHCTX "Software\\Vantor\\$group"']
-        for context, programs, startmenu, desktop, root in [
-                ("current", "programs", "startmenu", "desktop", "HKEY_CURRENT_USER"),
-                ("all", "commonprograms", "commonstartmenu", "commondesktop", "HKEY_LOCAL_MACHINE")]:
+        # whichever context the script names at compile time, the entries
+        # are listed for both, and the installation tells which it wrote
+        for context in ("current", "all"):
             with self.subTest(context):
                 body = ["${SkUninstaller}", "${SkShellContext} %s" % context] + entries
                 rc, out, m = makensis(script("\n".join(body)), self.work)
@@ -125,13 +148,17 @@ class Recording(Tool):
                     {"dir": "{sys}", "name": "app.exe", "selfreg": True},
                     {"dir": "{fonts}", "name": "app.exe", "font": True},
                     {"dir": "{win}\\App", "name": "app.exe"},
-                    {"dir": "{%s}" % desktop, "name": "C.lnk"},
+                    {"dir": "{desktop}", "name": "C.lnk"},
+                    {"dir": "{commondesktop}", "name": "C.lnk"},
                     # folders last, deepest first
                     {"dir": "{cf}\\Vantor\\a$b{{c}", "name": ""},
                     {"dir": "{pf}\\Vantor", "name": ""}])
-                self.assertEqual(m["shortcuts"], [{"dir": "{%s}\\{group}" % programs, "name": "A.lnk"},
-                                                  {"dir": "{%s}\\{group}" % startmenu, "name": "B.lnk"}])
-                self.assertEqual(m["keys"][0], {"root": root, "path": "Software\\Vantor\\{group}"})
+                self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\{group}", "name": "A.lnk"},
+                                                  {"dir": "{commonprograms}\\{group}", "name": "A.lnk"},
+                                                  {"dir": "{startmenu}\\{group}", "name": "B.lnk"},
+                                                  {"dir": "{commonstartmenu}\\{group}", "name": "B.lnk"}])
+                self.assertEqual(m["keys"][:2], [{"root": root, "path": "Software\\Vantor\\{group}"}
+                                                 for root in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE")])
 
     def test_shortcuts_deepest_folder_first_and_warnings_as_errors(self):
         # A nested link written last is listed before its group's own, so
@@ -146,8 +173,9 @@ class Recording(Tool):
                 rc, out, m = makensis(script("\n".join(body + shared)), self.work, flags=["-WX"])
                 self.assertEqual(rc, 0, out)
                 self.assertEqual([s["dir"] for s in m["shortcuts"]],
-                                 ["{programs}\\{group}\\Help", "{programs}\\{group}\\Tools",
-                                  "{programs}\\{group}"])
+                                 ["{programs}\\{group}\\Help", "{commonprograms}\\{group}\\Help",
+                                  "{programs}\\{group}\\Tools", "{commonprograms}\\{group}\\Tools",
+                                  "{programs}\\{group}", "{commonprograms}\\{group}"])
 
     def test_a_tree_records_every_file_and_every_folder_after_its_contents(self):
         tree = os.path.join(self.work, "tree")
@@ -268,7 +296,8 @@ class Readme(Tool):
         rc, out, m = makensis(quick, self.work)
         self.assertEqual(rc, 0, out)
         self.assertEqual([f["name"] for f in m["files"]], ["app.exe", "a.txt", "b.txt", ""])
-        self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\App", "name": "App.lnk"}])
+        self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\App", "name": "App.lnk"},
+                                          {"dir": "{commonprograms}\\App", "name": "App.lnk"}])
         self.assertEqual([k["path"] for k in m["keys"]][0], "Software\\Vantor\\App")
 
 
@@ -285,11 +314,14 @@ class Example(unittest.TestCase):
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
                 self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
                 with open(got, encoding="utf-8") as f, open(os.path.join(EXAMPLES, name), encoding="utf-8") as g:
-                    self.assertEqual(json.load(f), json.load(g))
+                    hand_written = both_contexts(json.load(g))
+                    self.assertEqual(json.load(f), hand_written)
                 # and the installer carries the very template the manifest packs to
-                hand = os.path.join(work, "hand.skt")
+                hand, hand_json = os.path.join(work, "hand.skt"), os.path.join(work, "hand.json")
+                with open(hand_json, "w", encoding="utf-8") as f:
+                    json.dump(hand_written, f)
                 subprocess.run([os.path.join(DIST, "sweepkit"), "pack", "--stub",
-                                os.path.join(DIST, "sweepkit-stub.exe"), "--manifest", os.path.join(EXAMPLES, name),
+                                os.path.join(DIST, "sweepkit-stub.exe"), "--manifest", hand_json,
                                 "--template", "--out", hand], check=True, stdout=subprocess.DEVNULL, timeout=60)
                 self.assertTrue(filecmp.cmp(hand, template, shallow=False))
 
