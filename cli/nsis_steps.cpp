@@ -102,6 +102,11 @@ bool WindowsCannotHold(const std::string& name) {
   return name.empty() || name.back() == ' ' || name.back() == '.';
 }
 
+std::string Dollars(std::string text) {
+  ReplaceAll(&text, "$", "$$");
+  return text;
+}
+
 std::string Braced(std::string text) {
   ReplaceAll(&text, "{", "{{");
   return text;
@@ -143,9 +148,7 @@ struct TreeWalk {
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     std::string outDir = nsisDest, recDir = dest;
     for (const std::string& p : parts) {
-      std::string dollars = p;
-      ReplaceAll(&dollars, "$", "$$");
-      outDir += "\\" + dollars;
+      outDir += "\\" + Dollars(p);
       recDir += "\\" + Braced(p);
     }
     lines.push_back("SetOutPath " + Quoted(outDir) + "\n");
@@ -172,7 +175,8 @@ struct TreeWalk {
           break;
         case FolderEntry::File:
           ++files;
-          records.push_back(Json{{"k", "file"}, {"dir", recDir}, {"name", Braced(e.name)}, {"at", at}});
+          records.push_back(Json{{"k", "file"}, {"dir", recDir}, {"name", Braced(e.name)},
+                                 {"nsis", outDir + "\\" + Dollars(e.name)}, {"at", at}});
           break;
         case FolderEntry::Missing:
           problems.push_back(at + ": the link " + full + " leads nowhere");
@@ -195,7 +199,7 @@ struct TreeWalk {
     }
     // the destination itself only when it is not a bare folder constant
     if (!parts.empty() || !BareConstant(dest))
-      folders.push_back({parts.size(), Json{{"k", "file"}, {"dir", recDir}, {"name", ""}, {"at", at}}});
+      folders.push_back({parts.size(), Json{{"k", "file"}, {"dir", recDir}, {"name", ""}, {"nsis", outDir}, {"at", at}}});
     ancestors.push_back(id);
     for (const std::string& name : subfolders) {
       parts.push_back(name);
@@ -242,6 +246,7 @@ struct Recorded {
   Json entry;       // the manifest's entry
   std::string at;   // the script line that recorded it
   int context = 0;  // 1, 2: its folder is the per-user or all-users one
+  std::string nsis;  // its path as the script wrote it, if recorded
   std::string mark;  // a key's: the variable its macro sets when it runs
   bool shctx = false;
 };
@@ -326,32 +331,40 @@ std::vector<size_t> SetOutPathLines(const std::string& script) {
   return found;
 }
 
-// file:line into its two parts; line 0 when it has none.
-std::pair<std::string, size_t> SplitAt(const std::string& at) {
+// Where a record was made: the script's path, its name in messages (as in
+// "at"), the line.
+struct ScriptLine {
+  std::string path, shown;
+  size_t line = 0;
+};
+
+ScriptLine WhereRecorded(const Json& r) {
+  ScriptLine w;
+  std::string at = StringOr(r, "at", "?");
   size_t colon = at.rfind(':');
-  if (colon == std::string::npos) return {at, 0};
+  w.shown = colon == std::string::npos ? at : at.substr(0, colon);
+  w.path = StringOr(r, "script", w.shown);
   try {
-    return {at.substr(0, colon), std::stoul(at.substr(colon + 1))};
+    if (colon != std::string::npos) w.line = std::stoul(at.substr(colon + 1));
   } catch (...) {
-    return {at, 0};
   }
+  return w;
 }
 
 // A plain SetOutPath between the SkOutPath a file's macro installs into and
 // the macro: the file would be recorded in one folder and written in
 // another. The first such line, or "".
-std::string PlainSetOutPath(const std::vector<std::pair<std::string, size_t>>& outpaths,
-                            const std::vector<std::pair<std::string, size_t>>& installs) {
+std::string PlainSetOutPath(const std::vector<ScriptLine>& outpaths, const std::vector<ScriptLine>& installs) {
   std::map<std::string, std::vector<size_t>> plain;
-  for (const auto& f : installs) {
-    if (!plain.count(f.first)) plain[f.first] = SetOutPathLines(f.first);
+  for (const ScriptLine& f : installs) {
+    if (!plain.count(f.path)) plain[f.path] = SetOutPathLines(f.path);
     size_t lastSk = 0;
-    for (const auto& o : outpaths)
-      if (o.first == f.first && o.second < f.second) lastSk = std::max(lastSk, o.second);
-    for (size_t line : plain[f.first])
-      if (line > lastSk && line < f.second)
-        return f.first + ":" + std::to_string(line) + ": a plain SetOutPath before the file recorded at line " +
-               std::to_string(f.second) + "; use SkOutPath, so that files are recorded in the folder they go to";
+    for (const ScriptLine& o : outpaths)
+      if (o.path == f.path && o.line < f.line) lastSk = std::max(lastSk, o.line);
+    for (size_t line : plain[f.path])
+      if (line > lastSk && line < f.line)
+        return f.shown + ":" + std::to_string(line) + ": a plain SetOutPath before the file recorded at line " +
+               std::to_string(f.line) + "; use SkOutPath, so that files are recorded in the folder they go to";
   }
   return "";
 }
@@ -401,7 +414,12 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::strin
     }
     if (context) current = context;
   };
-  auto fileOf = [](const Recorded& r) { return Joined(NsisText(StringOr(r.entry, "dir", "")), NsisText(StringOr(r.entry, "name", ""))); };
+  // the path as the script wrote it (the context folders then read as the
+  // context switched to says), or else rebuilt from the entry
+  auto fileOf = [](const Recorded& r) {
+    if (!r.nsis.empty()) return r.nsis;
+    return Joined(NsisText(StringOr(r.entry, "dir", "")), NsisText(StringOr(r.entry, "name", "")));
+  };
 
   add("Function _SkBefore");
   contexts();
@@ -555,7 +573,7 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
   Json strings = Json::object();
   static const char* const kLists[] = {"files", "shortcuts", "keys"};
   std::vector<Recorded> lists[3];
-  std::vector<std::pair<std::string, size_t>> outpaths, installs;
+  std::vector<ScriptLine> outpaths, installs;
   std::string text = ReadText(recordsPath, "records");
   size_t start = 0;
   while (start < text.size()) {
@@ -571,16 +589,18 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
     } else if (k == "text") {
       strings[StringOr(r, "role", "")] = r.value("text", Json(""));
     } else if (k == "outpath") {
-      outpaths.push_back(SplitAt(StringOr(r, "at", "?")));
+      outpaths.push_back(WhereRecorded(r));
     } else if (k == "file" || k == "shortcut" || k == "key") {
       Recorded rec;
       rec.at = StringOr(r, "at", "?");
       rec.mark = StringOr(r, "mark", "");
       rec.shctx = r.value("shctx", false);
-      if (r.value("outdir", false)) installs.push_back(SplitAt(rec.at));
+      rec.nsis = StringOr(r, "nsis", "");
+      if (k == "file" && r.contains("script")) installs.push_back(WhereRecorded(r));  // installed into $OUTDIR
       rec.entry = Json::object();
       for (auto it = r.begin(); it != r.end(); ++it)
-        if (it.key() != "k" && it.key() != "at" && it.key() != "mark" && it.key() != "shctx" && it.key() != "outdir")
+        if (it.key() != "k" && it.key() != "at" && it.key() != "mark" && it.key() != "shctx" && it.key() != "outdir" &&
+            it.key() != "nsis" && it.key() != "script")
           rec.entry[it.key()] = it.value();
       int list = k == "file" ? 0 : k == "shortcut" ? 1 : 2;
       // Where the shell context decides the folder or root, the entry is

@@ -144,6 +144,7 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkUndef _Sk_line
   !searchparse /noerrors "${__LINE__}" "" _Sk_line "."
   !define /redef _SkAt "${__FILE__}:${_Sk_line}"
+  !define /redef _SkScript "${__FILEDIR__}/${__FILE__}"
   !ifdef _SkFinished
     !insertmacro _SkError "${_SkAt}: recorded after SkFinish, which has already built the list"
   !endif
@@ -316,8 +317,12 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkJsonOf `${_Sk_name}`
   !define /redef _Sk_name `${_Sk_j}`
   !insertmacro _SkForceField
+  !insertmacro _SkJsonOf `${_SkOutDirNsis}\${_Sk_base}`
+  !define /redef _Sk_nsisj `${_Sk_j}`
+  !insertmacro _SkJsonOf `${_SkScript}`
+  !define /redef _Sk_scriptj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"file","dir":"${_SkOutDir}","name":"${_Sk_name}"${flags}${_Sk_force},"outdir":true,"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"file","dir":"${_SkOutDir}","name":"${_Sk_name}"${flags}${_Sk_force},"script":"${_Sk_scriptj}","nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
 !macroend
 
 ; --- the author's macros ---------------------------------------------------
@@ -357,8 +362,10 @@ Var /GLOBAL _SkSetArgs
   SetOutPath `${path}`
   !define /redef _SkOutDir `${_Sk_j}`
   !define /redef _SkOutDirNsis `${path}`
+  !insertmacro _SkJsonOf `${_SkScript}`
+  !define /redef _Sk_scriptj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"outpath","at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"outpath","script":"${_Sk_scriptj}","at":"${_Sk_j}"}`
 !macroend
 !define SkOutPath "!insertmacro SkOutPath"
 
@@ -379,10 +386,10 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkSplit `${source}`
   !define /redef _SkSharedUsed
   StrCpy $_SkN 0
-  IfFileExists `$OUTDIR\${_Sk_base}` 0 +2
+  IfFileExists `${_SkOutDirNsis}\${_Sk_base}` 0 +2
     StrCpy $_SkN 1
   !insertmacro _SkInstall `${source}` `,"shared":true`
-  StrCpy $_SkPath `$OUTDIR\${_Sk_base}`
+  StrCpy $_SkPath `${_SkOutDirNsis}\${_Sk_base}`
   Call _SkCountShared
 !macroend
 !define SkSharedDll "!insertmacro SkSharedDll"
@@ -394,7 +401,7 @@ Var /GLOBAL _SkSetArgs
 !macro SkFont source name
   !insertmacro _SkWhere
   !insertmacro _SkInstall `${source}` `,"font":true`
-  System::Call `gdi32::AddFontResourceA(m "$OUTDIR\${_Sk_base}") i`
+  System::Call `gdi32::AddFontResourceA(m "${_SkOutDirNsis}\${_Sk_base}") i`
   ClearErrors
   ReadRegStr $_SkRc HKLM "Software\Microsoft\Windows NT\CurrentVersion" "CurrentVersion"
   StrCmp $_SkRc "" +3
@@ -410,9 +417,9 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkWhere
   !insertmacro _SkInstall `${source}` `,"selfreg":true`
   ClearErrors
-  RegDLL `$OUTDIR\${_Sk_base}`
+  RegDLL `${_SkOutDirNsis}\${_Sk_base}`
   IfErrors 0 +2
-    DetailPrint `Could not register $OUTDIR\${_Sk_base}`
+    DetailPrint `Could not register ${_SkOutDirNsis}\${_Sk_base}`
 !macroend
 !define SkSelfReg "!insertmacro SkSelfReg"
 
@@ -446,8 +453,10 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkText path `${path}`
   !insertmacro _SkForceField
   !define /redef _Sk_dirj `${_Sk_j}`
+  !insertmacro _SkJsonOf `${path}`
+  !define /redef _Sk_nsisj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"file","dir":"${_Sk_dirj}","name":""${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"file","dir":"${_Sk_dirj}","name":""${_Sk_force},"nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
   CreateDirectory `${path}`
 !macroend
 !define SkDir "!insertmacro SkDir"
@@ -467,6 +476,8 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkText named `${_Sk_linkname}`
   !define /redef _Sk_namej `${_Sk_j}`
   !insertmacro _SkForceField
+  !insertmacro _SkJsonOf `${link}`
+  !define /redef _Sk_nsisj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
   !if "${_Sk_dirj}" == "{desktop}"
     !define /redef _Sk_kindj file
@@ -476,7 +487,7 @@ Var /GLOBAL _SkSetArgs
     !define /redef _Sk_kindj shortcut
     CreateDirectory `${_Sk_linkdir}`
   !endif
-  !insertmacro _SkRecord `{"k":"${_Sk_kindj}","dir":"${_Sk_dirj}","name":"${_Sk_namej}"${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"${_Sk_kindj}","dir":"${_Sk_dirj}","name":"${_Sk_namej}"${_Sk_force},"nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
   CreateShortCut `${link}` `${target}` ${more}
 !macroend
 !macro SkShortcut link target
@@ -491,6 +502,9 @@ Var /GLOBAL _SkSetArgs
 ; context it runs in.
 !macro SkKey root path
   !insertmacro _SkWhere
+  !ifdef __GLOBAL__
+    !insertmacro _SkError "${_SkAt}: SkKey belongs in the section (or function) that writes the key: the key is listed when that line runs"
+  !endif
   !define /ifndef _SkKeyMarks 0
   !define /redef /math _SkKeyMarks ${_SkKeyMarks} + 1
   Var /GLOBAL _SkK${_SkKeyMarks}

@@ -75,6 +75,9 @@ class Refusals(Tool):
         ("a file without SkOutPath", ['${SkUninstaller}', '${SkFile} "app.exe"'], 8, "SkOutPath"),
         ("a wildcard", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "*.exe"'], 9, "wildcard"),
         ("no SkUninstaller", ['${SkOutPath} "$INSTDIR"'], 9, "SkUninstaller"),
+        ("a plain SetOutPath before a recorded file",
+         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '  setoutpath "$INSTDIR\\other"', '${SkFile} "app.exe"'],
+         9, "plain SetOutPath before the file recorded at line 10"),
     ]
 
     def test_each_refusal_stops_the_build_at_the_line(self):
@@ -84,6 +87,19 @@ class Refusals(Tool):
                 self.assertNotEqual(rc, 0, out)
                 self.assertIn("app.nsi:%d: " % line, out)
                 self.assertIn(reason, out)
+
+    def test_plain_setoutpath_for_a_helper_builds(self):
+        # a helper program in the plug-ins folder, no recorded file after it;
+        # a key outside every section and function would never be marked
+        body = ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"', 'SetOutPath $PLUGINSDIR',
+                'File "app.exe"', 'ExecWait "$PLUGINSDIR\\app.exe"', '${SkOutPath} "$INSTDIR\\bin"',
+                '${SkFile} "app.exe"']
+        rc, out, m = makensis(script("\n".join(body)), self.work)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual([f["dir"] for f in m["files"]], ["{app}", "{app}\\bin"])
+        rc, out, _ = makensis(script("${SkUninstaller}", before='${SkKey} HKCU "Software\\Vantor"'), self.work)
+        self.assertNotEqual(rc, 0, out)
+        self.assertIn("app.nsi:5: SkKey belongs in the section", out)
 
     def test_an_entry_after_SkFinish_is_refused(self):
         rc, out, _ = makensis(script("${SkUninstaller}") + '${SkKey} HKCU "Software\\Late"\n', self.work)
