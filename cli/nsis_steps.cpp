@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <map>
 #include <set>
 
 #include "cli/host_io.h"
@@ -101,6 +102,11 @@ bool WindowsCannotHold(const std::string& name) {
   return name.empty() || name.back() == ' ' || name.back() == '.';
 }
 
+std::string Dollars(std::string text) {
+  ReplaceAll(&text, "$", "$$");
+  return text;
+}
+
 std::string Braced(std::string text) {
   ReplaceAll(&text, "{", "{{");
   return text;
@@ -142,9 +148,7 @@ struct TreeWalk {
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     std::string outDir = nsisDest, recDir = dest;
     for (const std::string& p : parts) {
-      std::string dollars = p;
-      ReplaceAll(&dollars, "$", "$$");
-      outDir += "\\" + dollars;
+      outDir += "\\" + Dollars(p);
       recDir += "\\" + Braced(p);
     }
     lines.push_back("SetOutPath " + Quoted(outDir) + "\n");
@@ -171,7 +175,8 @@ struct TreeWalk {
           break;
         case FolderEntry::File:
           ++files;
-          records.push_back(Json{{"k", "file"}, {"dir", recDir}, {"name", Braced(e.name)}, {"at", at}});
+          records.push_back(Json{{"k", "file"}, {"dir", recDir}, {"name", Braced(e.name)},
+                                 {"nsis", outDir + "\\" + Dollars(e.name)}, {"at", at}});
           break;
         case FolderEntry::Missing:
           problems.push_back(at + ": the link " + full + " leads nowhere");
@@ -194,7 +199,7 @@ struct TreeWalk {
     }
     // the destination itself only when it is not a bare folder constant
     if (!parts.empty() || !BareConstant(dest))
-      folders.push_back({parts.size(), Json{{"k", "file"}, {"dir", recDir}, {"name", ""}, {"at", at}}});
+      folders.push_back({parts.size(), Json{{"k", "file"}, {"dir", recDir}, {"name", ""}, {"nsis", outDir}, {"at", at}}});
     ancestors.push_back(id);
     for (const std::string& name : subfolders) {
       parts.push_back(name);
@@ -233,6 +238,284 @@ std::string Describe(const Json& entry) {
   if (entry.contains("root")) return StringOr(entry, "root", "") + "\\" + StringOr(entry, "path", "");
   std::string dir = StringOr(entry, "dir", ""), name = StringOr(entry, "name", "");
   return dir + "\\" + name;
+}
+
+// An entry as recorded, and what the installer checks at run time to tell
+// whether it wrote it.
+struct Recorded {
+  Json entry;       // the manifest's entry
+  std::string at;   // the script line that recorded it
+  int context = 0;  // 1, 2: its folder is the per-user or all-users one
+  std::string nsis;  // its path as the script wrote it, if recorded
+  std::string mark;  // a key's: the variable its macro sets when it runs
+  bool shctx = false;
+};
+
+// The folders that follow the shell context: {per-user, all-users, NSIS}.
+const char* const kContextFolders[][3] = {{"programs", "commonprograms", "$SMPROGRAMS"},
+                                          {"startmenu", "commonstartmenu", "$STARTMENU"},
+                                          {"desktop", "commondesktop", "$DESKTOP"}};
+
+// The context folder a dir starts with: {row, 1 or 2}, or {-1, 0}.
+std::pair<int, int> ContextFolder(const std::string& dir) {
+  for (int row = 0; row < 3; ++row)
+    for (int c = 0; c < 2; ++c) {
+      std::string head = std::string("{") + kContextFolders[row][c] + "}";
+      if (dir.compare(0, head.size(), head) == 0 && (dir.size() == head.size() || dir[head.size()] == '\\'))
+        return {row, c + 1};
+    }
+  return {-1, 0};
+}
+
+// A manifest text (constants in braces, {{ for a brace) as an NSIS string:
+// the folders as the variables the installer wrote them with, named values
+// as their variables, a dollar doubled.
+std::string NsisText(const std::string& text) {
+  static const std::pair<const char*, const char*> kFolders[] = {
+      {"app", "$INSTDIR"}, {"win", "$WINDIR"}, {"sys", "$SYSDIR"}, {"fonts", "$FONTS"},
+      {"pf", "$PROGRAMFILES"}, {"cf", "$COMMONFILES"}};
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '{' && i + 1 < text.size() && text[i + 1] == '{') {
+      out += '{';
+      ++i;
+    } else if (c == '{') {
+      size_t close = text.find('}', i);
+      std::string name = text.substr(i + 1, close - i - 1);
+      std::string value = "$" + name;
+      for (const auto& f : kFolders)
+        if (name == f.first) value = f.second;
+      for (const auto& row : kContextFolders)
+        if (name == row[0] || name == row[1]) value = row[2];
+      out += value;
+      i = close;
+    } else if (c == '$') {
+      out += "$$";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Joined(const std::string& dir, const std::string& name) {
+  return name.empty() ? dir : dir + "\\" + name;
+}
+
+// Plain SetOutPath lines by script, for the files recorded after one.
+std::vector<size_t> SetOutPathLines(const std::string& script) {
+  std::vector<size_t> found;
+  Bytes b;
+  try {
+    b = ReadFileBytes(script, "script");
+  } catch (const PackError&) {
+    return found;
+  }
+  std::string text(b.begin(), b.end());
+  size_t line = 1, start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    size_t i = text.find_first_not_of(" \t", start);
+    static const char kWord[] = "setoutpath";
+    if (i != std::string::npos && i + 10 <= end) {
+      std::string word = text.substr(i, 10);
+      std::transform(word.begin(), word.end(), word.begin(), [](unsigned char ch) { return std::tolower(ch); });
+      if (word == kWord && (i + 10 == end || std::isspace(static_cast<unsigned char>(text[i + 10]))))
+        found.push_back(line);
+    }
+    ++line;
+    start = end + 1;
+  }
+  return found;
+}
+
+// Where a record was made: the script's path, its name in messages (as in
+// "at"), the line.
+struct ScriptLine {
+  std::string path, shown;
+  size_t line = 0;
+};
+
+ScriptLine WhereRecorded(const Json& r) {
+  ScriptLine w;
+  std::string at = StringOr(r, "at", "?");
+  size_t colon = at.rfind(':');
+  w.shown = colon == std::string::npos ? at : at.substr(0, colon);
+  w.path = StringOr(r, "script", w.shown);
+  try {
+    if (colon != std::string::npos) w.line = std::stoul(at.substr(colon + 1));
+  } catch (...) {
+  }
+  return w;
+}
+
+// A plain SetOutPath between the SkOutPath a file's macro installs into and
+// the macro: the file would be recorded in one folder and written in
+// another. The first such line, or "".
+std::string PlainSetOutPath(const std::vector<ScriptLine>& outpaths, const std::vector<ScriptLine>& installs) {
+  std::map<std::string, std::vector<size_t>> plain;
+  for (const ScriptLine& f : installs) {
+    if (!plain.count(f.path)) plain[f.path] = SetOutPathLines(f.path);
+    size_t lastSk = 0;
+    for (const ScriptLine& o : outpaths)
+      if (o.path == f.path && o.line < f.line) lastSk = std::max(lastSk, o.line);
+    for (size_t line : plain[f.path])
+      if (line > lastSk && line < f.line)
+        return f.shown + ":" + std::to_string(line) + ": a plain SetOutPath before the file recorded at line " +
+               std::to_string(f.line) + "; use SkOutPath, so that files are recorded in the folder they go to";
+  }
+  return "";
+}
+
+// The run-time half: functions that find out which entries this
+// installation wrote. _SkBefore notes every file's time and every folder's
+// existence before anything is installed; _SkAfter writes a byte per entry
+// ('1': listed) for the finisher's --only: a file new or changed since, a
+// folder new since, a shared DLL whose count this installation raised (its
+// mark under the Add/Remove Programs key), a key whose macro ran. Entries in
+// the context folders are checked in both contexts. _SkKeepEarly lists only
+// the Add/Remove Programs key, for the uninstaller written before anything.
+void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::string>* lines) {
+  auto add = [&](const std::string& line) { lines->push_back(line + "\n"); };
+  auto quoted = [](const std::string& text) {
+    std::string q;
+    if (!NsisQuoted(text, &q)) throw PackError("a path holds all three kinds of quote: " + text);
+    return q;
+  };
+  for (const char* v : {"_SkH", "_SkHi", "_SkLo", "_SkL", "_SkV", "_SkW", "_SkCtx", "_SkAllP", "_SkSame"})
+    add(std::string("Var /GLOBAL ") + v);
+  // The context the script left, put back at the end. Windows 95 and 98
+  // ($_SkSame 1) have one set of folders and no context to tell by them:
+  // there nothing is switched, and only the per-user entries are checked.
+  auto contexts = [&]() {
+    add("  ReadRegStr $_SkW HKLM \"Software\\Microsoft\\Windows NT\\CurrentVersion\" \"CurrentVersion\"");
+    add("  StrCpy $_SkSame 1");
+    add("  StrCpy $_SkCtx $SMPROGRAMS");
+    add("  StrCpy $_SkAllP $SMPROGRAMS");
+    add("  StrCmp $_SkW \"\" +5");
+    add("  StrCpy $_SkSame 0");
+    add("  SetShellVarContext all");
+    add("  StrCpy $_SkAllP $SMPROGRAMS");
+    add("  SetShellVarContext current");
+  };
+  auto restore = [&]() {
+    add("  StrCmp $_SkSame 1 +4");
+    add("  SetShellVarContext current");
+    add("  StrCmp $_SkCtx $_SkAllP 0 +2");
+    add("    SetShellVarContext all");
+  };
+  int current = 1;
+  auto use = [&](int context) {
+    if (context && context != current) {
+      add("  StrCmp $_SkSame 1 +2");
+      add(context == 2 ? "  SetShellVarContext all" : "  SetShellVarContext current");
+    }
+    if (context) current = context;
+  };
+  // the path as the script wrote it (the context folders then read as the
+  // context switched to says), or else rebuilt from the entry
+  auto fileOf = [](const Recorded& r) {
+    if (!r.nsis.empty()) return r.nsis;
+    return Joined(NsisText(StringOr(r.entry, "dir", "")), NsisText(StringOr(r.entry, "name", "")));
+  };
+
+  add("Function _SkBefore");
+  contexts();
+  current = 1;
+  add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-before\" w");
+  for (int l = 0; l < 2; ++l)
+    for (const Recorded& r : lists[l]) {
+      use(r.context);
+      if (StringOr(r.entry, "name", "x").empty()) {
+        add("  StrCpy $_SkHi \"\"");
+        add("  IfFileExists " + quoted(fileOf(r) + "\\*.*") + " 0 +2");
+        add("    StrCpy $_SkHi d");
+        add("  FileWrite $_SkH \"$_SkHi$\\r$\\n\"");
+      } else {
+        add("  GetFileTime " + quoted(fileOf(r)) + " $_SkHi $_SkLo");
+        add("  FileWrite $_SkH \"$_SkHi $_SkLo$\\r$\\n\"");
+      }
+    }
+  add("  FileClose $_SkH");
+  restore();
+  add("FunctionEnd");
+
+  auto keyByte = [&](const Recorded& r, int variant) {
+    // variant 1: HKCU of an SHCTX pair, 2: HKLM of it, 0: a plain key
+    std::string mark = "$_SkK" + r.mark;
+    add("  StrCpy $_SkV 48");
+    if (variant == 0) {
+      add("  StrCmp " + mark + " \"\" +2");
+    } else if (variant == 1) {
+      // Windows 95 and 98 tell the contexts by no folder: both roots
+      add("  StrCmp " + mark + " \"\" +4");
+      add("  StrCmp $_SkSame 1 +2");
+      add("  StrCmp " + mark + " $_SkAllP +2");
+    } else {
+      add("  StrCmp " + mark + " $_SkAllP 0 +2");
+    }
+    add("    StrCpy $_SkV 49");
+    add("  FileWriteByte $_SkH $_SkV");
+  };
+  auto keys = [&]() {
+    for (size_t i = 0; i < lists[2].size(); ++i) {
+      const Recorded& r = lists[2][i];
+      keyByte(r, !r.shctx ? 0 : r.context);
+    }
+  };
+
+  add("Function _SkKeepEarly");
+  contexts();
+  restore();
+  add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-keep\" w");
+  size_t none = lists[0].size() + lists[1].size();
+  for (size_t done = 0; done < none; done += 512)
+    add("  FileWrite $_SkH \"" + std::string(std::min<size_t>(512, none - done), '0') + "\"");
+  for (const Recorded& r : lists[2]) {
+    if (r.mark == "arp") {
+      keyByte(r, !r.shctx ? 0 : r.context);
+    } else {
+      add("  FileWriteByte $_SkH 48");
+    }
+  }
+  add("  FileClose $_SkH");
+  add("FunctionEnd");
+
+  add("Function _SkAfter");
+  contexts();
+  current = 1;
+  add("  FileOpen $_SkL \"$PLUGINSDIR\\\\sk-before\" r");
+  add("  FileOpen $_SkH \"$PLUGINSDIR\\\\sk-keep\" w");
+  for (int l = 0; l < 2; ++l)
+    for (const Recorded& r : lists[l]) {
+      use(r.context);
+      add("  FileRead $_SkL $_SkW");  // the line _SkBefore wrote
+      add("  StrCpy $_SkV 48");
+      if (StringOr(r.entry, "name", "x").empty()) {
+        add("  StrCmp $_SkW \"d$\\r$\\n\" +3");
+        add("  IfFileExists " + quoted(fileOf(r) + "\\\\*.*") + " 0 +2");
+      } else if (r.entry.value("shared", false)) {
+        add("  ReadRegStr $_SkHi ${SK_ARP_ROOT} \"${_SkArpKey}\\\\SharedDLLs\" " + quoted(fileOf(r)));
+        add("  StrCmp $_SkHi \"\" +2");
+      } else {
+        add("  GetFileTime " + quoted(fileOf(r)) + " $_SkHi $_SkLo");
+        add("  StrCmp \"$_SkHi $_SkLo$\\r$\\n\" $_SkW +3");
+        add("  StrCmp $_SkHi \"\" +2");
+      }
+      add("    StrCpy $_SkV 49");
+      if (r.context == 2) {
+        add("  StrCmp $_SkSame 1 0 +2");
+        add("    StrCpy $_SkV 48");
+      }
+      add("  FileWriteByte $_SkH $_SkV");
+    }
+  restore();
+  keys();
+  add("  FileClose $_SkL");
+  add("  FileClose $_SkH");
+  add("FunctionEnd");
 }
 
 }  // namespace
@@ -289,7 +572,8 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
   Json settings = Json::object();
   Json strings = Json::object();
   static const char* const kLists[] = {"files", "shortcuts", "keys"};
-  std::vector<std::pair<Json, std::string>> lists[3];  // (entry, the line that recorded it)
+  std::vector<Recorded> lists[3];
+  std::vector<ScriptLine> outpaths, installs;
   std::string text = ReadText(recordsPath, "records");
   size_t start = 0;
   while (start < text.size()) {
@@ -304,34 +588,71 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
       settings = r;
     } else if (k == "text") {
       strings[StringOr(r, "role", "")] = r.value("text", Json(""));
+    } else if (k == "outpath") {
+      outpaths.push_back(WhereRecorded(r));
     } else if (k == "file" || k == "shortcut" || k == "key") {
-      Json entry = Json::object();
+      Recorded rec;
+      rec.at = StringOr(r, "at", "?");
+      rec.mark = StringOr(r, "mark", "");
+      rec.shctx = r.value("shctx", false);
+      rec.nsis = StringOr(r, "nsis", "");
+      if (k == "file" && r.contains("script")) installs.push_back(WhereRecorded(r));  // installed into $OUTDIR
+      rec.entry = Json::object();
       for (auto it = r.begin(); it != r.end(); ++it)
-        if (it.key() != "k" && it.key() != "at") entry[it.key()] = it.value();
+        if (it.key() != "k" && it.key() != "at" && it.key() != "mark" && it.key() != "shctx" && it.key() != "outdir" &&
+            it.key() != "nsis" && it.key() != "script")
+          rec.entry[it.key()] = it.value();
       int list = k == "file" ? 0 : k == "shortcut" ? 1 : 2;
-      lists[list].push_back({entry, StringOr(r, "at", "?")});
+      // Where the shell context decides the folder or root, the entry is
+      // listed in both, and the installation tells which it wrote.
+      if (list == 2 && rec.shctx) {
+        rec.context = 1;
+        lists[2].push_back(rec);
+        rec.context = 2;
+        rec.entry["root"] = "HKEY_LOCAL_MACHINE";
+        lists[2].push_back(rec);
+        continue;
+      }
+      std::pair<int, int> folder = list == 2 ? std::make_pair(-1, 0) : ContextFolder(StringOr(rec.entry, "dir", ""));
+      if (folder.first < 0) {
+        lists[list].push_back(rec);
+        continue;
+      }
+      std::string rest = StringOr(rec.entry, "dir", "").substr(std::string(kContextFolders[folder.first][folder.second - 1]).size() + 2);
+      for (int c = 1; c <= 2; ++c) {
+        rec.context = c;
+        rec.entry["dir"] = std::string("{") + kContextFolders[folder.first][c - 1] + "}" + rest;
+        lists[list].push_back(rec);
+      }
     }
   }
   // each folder after everything in it: files in the order recorded, then
   // the folders, deepest first
-  auto isFolder = [](const std::pair<Json, std::string>& f) { return StringOr(f.first, "name", "x").empty(); };
+  auto isFolder = [](const Recorded& f) { return StringOr(f.entry, "name", "x").empty(); };
   std::stable_partition(lists[0].begin(), lists[0].end(), [&](const auto& f) { return !isFolder(f); });
   auto firstFolder = std::find_if(lists[0].begin(), lists[0].end(), isFolder);
   std::stable_sort(firstFolder, lists[0].end(),
-                   [](const auto& a, const auto& b) { return Depth(a.first) > Depth(b.first); });
+                   [](const auto& a, const auto& b) { return Depth(a.entry) > Depth(b.entry); });
   // a shortcut's folder goes right after it when empty: nested shortcuts
   // first, so their group's folder is empty by the time its own go
   std::stable_sort(lists[1].begin(), lists[1].end(),
-                   [](const auto& a, const auto& b) { return Depth(a.first) > Depth(b.first); });
+                   [](const auto& a, const auto& b) { return Depth(a.entry) > Depth(b.entry); });
 
   std::string finishAt = StringOr(settings, "at", "?");
+  std::string plainOutPath = PlainSetOutPath(outpaths, installs);
+  if (!plainOutPath.empty()) {
+    std::cout << "Sweepkit refuses: " << plainOutPath << "\n";
+    std::cout.flush();
+    WriteRefusal(includePath, plainOutPath);
+    return 0;
+  }
   Json manifest = Json::object();
   manifest["codepage"] = settings.value("codepage", Json(1252));
   manifest["key_chunks"] = StringOr(settings, "key_chunks", "list");
   manifest["strings"] = strings;
   for (int i = 0; i < 3; ++i) {
     Json list = Json::array();
-    for (const auto& e : lists[i]) list.push_back(e.first);
+    for (const auto& e : lists[i]) list.push_back(e.entry);
     manifest[kLists[i]] = list;
   }
   std::string manifestText = manifest.dump(1) + "\n";
@@ -363,9 +684,9 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
         std::string field = after.substr(0, colon);
         rest = colon == std::string::npos ? "" : after.substr(colon + 1);
         if (index < lists[list].size()) {
-          at = lists[list][index].second;
+          at = lists[list][index].at;
           what = " " + std::string(kLists[list]) + "[" + std::to_string(index) + "]" + field + " (" +
-                 Describe(lists[list][index].first) + "):";
+                 Describe(lists[list][index].entry) + "):";
         } else {
           what = " " + std::string(kLists[list]) + "[" + std::to_string(index) + "]" + field + ":";
         }
@@ -391,6 +712,11 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
   } else {
     std::cout << "Sweepkit: " << lists[0].size() << " files, " << lists[1].size() << " shortcuts, "
               << lists[2].size() << " keys recorded; template " << request.out << "\n";
+    try {
+      RunTimeFunctions(lists, &lines);
+    } catch (const PackError& e) {
+      lines.push_back("!define _SkRefusal " + Quoted(DirectiveText(finishAt + ": " + e.what())) + "\n");
+    }
   }
   std::cout.flush();
   WriteInclude(includePath, lines);

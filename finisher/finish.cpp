@@ -110,6 +110,7 @@ static struct {
   const char* templatePath;
   const char* outPath;
   const char* mergePath;
+  const char* onlyPath;
   NamedValue named[MAX_NAMED];
   u32 namedCount;
 } Args;
@@ -126,7 +127,7 @@ static int Usage(const char* problem, const char* argument) {
   Say("%s", problem);
   if (argument) PutFormat(": %s", argument);
   EndLine();
-  Put("usage: sweepkit-finish APP.skt OUT.exe [--set NAME=VALUE]... [--merge OLD.exe]");
+  Put("usage: sweepkit-finish APP.skt OUT.exe [--set NAME=VALUE]... [--merge OLD.exe] [--only KEEP]");
   EndLine();
   return 0;
 }
@@ -162,14 +163,16 @@ static int ParseArguments(void) {
     if (a[0] == '-' && a[1] == '-') {
       int isSet = SameBytes(a, StrLen(a), "--set", 5);
       int isMerge = SameBytes(a, StrLen(a), "--merge", 7);
-      if (!isSet && !isMerge) return Usage("unknown option", a);
+      int isOnly = SameBytes(a, StrLen(a), "--only", 6);
+      if (!isSet && !isMerge && !isOnly) return Usage("unknown option", a);
       if (i + 1 >= argc) return Usage("a value must follow", a);
       const char* value = argv[++i];
       if (isSet) {
         if (!AddNamed(value)) return 0;
       } else {
-        if (Args.mergePath) return Usage("--merge given twice", value);
-        Args.mergePath = value;
+        const char** slot = isMerge ? &Args.mergePath : &Args.onlyPath;
+        if (*slot) return Usage("given twice", a);
+        *slot = value;
       }
     } else if (positional == 0) {
       Args.templatePath = a;
@@ -266,6 +269,24 @@ static int CheckLimits(const BlockData* data) {
   return 0;
 }
 
+// Keeps the template's entries whose byte in `keep` is '1': one byte per
+// entry, files, then shortcuts, then keys, as the template lists them (the
+// installer's record of what it wrote); a missing byte drops its entry.
+static void KeepOnly(BlockData* data, const FileBytes* keep) {
+  void* lists[3] = {data->files, data->shortcuts, data->keys};
+  u32* counts[3] = {&data->fileCount, &data->shortcutCount, &data->keyCount};
+  static const u32 sizes[3] = {sizeof(BlockFile), sizeof(BlockShortcut), sizeof(BlockKey)};
+  u32 at = 0;
+  for (int l = 0; l < 3; l++) {
+    u8* records = (u8*)lists[l];
+    u32 kept = 0;
+    for (u32 i = 0; i < *counts[l]; i++, at++)
+      if (at < keep->size && keep->data[at] == '1')
+        MemCopy(records + kept++ * sizes[l], records + i * sizes[l], sizes[l]);
+    *counts[l] = kept;
+  }
+}
+
 static int Finish(void) {
   int parsed = ParseArguments();
   if (parsed < 0) {
@@ -306,6 +327,12 @@ static int Finish(void) {
   SafetyInput safety = {&finished, &t->data, t->forced, t->forcedCount, t->rules, t->rulesSize,
                         MachineConstants(), OutFolder, Args.named, Args.namedCount, 0, {0, 0, 0}};
   if (!CheckSafety(&safety)) return EXIT_REFUSED;
+  if (Args.onlyPath) {
+    FileBytes keep = {0, 0};
+    DWORD error = ReadWholeFile(Args.onlyPath, &keep);
+    if (error) return SayAboutPath(Args.onlyPath, "cannot be read", error, ""), EXIT_REFUSED;
+    KeepOnly(&finished, &keep);
+  }
 
   MergeKept kept;
   kept.count = 0;

@@ -144,6 +144,7 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkUndef _Sk_line
   !searchparse /noerrors "${__LINE__}" "" _Sk_line "."
   !define /redef _SkAt "${__FILE__}:${_Sk_line}"
+  !define /redef _SkScript "${__FILEDIR__}/${__FILE__}"
   !ifdef _SkFinished
     !insertmacro _SkError "${_SkAt}: recorded after SkFinish, which has already built the list"
   !endif
@@ -310,14 +311,18 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkSplit `${source}`
   !insertmacro _SkNoWildcard `*`
   !insertmacro _SkNoWildcard `?`
-  File `${source}`
+  File `/oname=${_SkOutDirNsis}\${_Sk_base}` `${source}`
   !define /redef _Sk_name `${_Sk_base}`
   !searchreplace _Sk_name `${_Sk_name}` `{` `{{`
   !insertmacro _SkJsonOf `${_Sk_name}`
   !define /redef _Sk_name `${_Sk_j}`
   !insertmacro _SkForceField
+  !insertmacro _SkJsonOf `${_SkOutDirNsis}\${_Sk_base}`
+  !define /redef _Sk_nsisj `${_Sk_j}`
+  !insertmacro _SkJsonOf `${_SkScript}`
+  !define /redef _Sk_scriptj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"file","dir":"${_SkOutDir}","name":"${_Sk_name}"${flags}${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"file","dir":"${_SkOutDir}","name":"${_Sk_name}"${flags}${_Sk_force},"script":"${_Sk_scriptj}","nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
 !macroend
 
 ; --- the author's macros ---------------------------------------------------
@@ -357,6 +362,10 @@ Var /GLOBAL _SkSetArgs
   SetOutPath `${path}`
   !define /redef _SkOutDir `${_Sk_j}`
   !define /redef _SkOutDirNsis `${path}`
+  !insertmacro _SkJsonOf `${_SkScript}`
+  !define /redef _Sk_scriptj `${_Sk_j}`
+  !insertmacro _SkJsonOf `${_SkAt}`
+  !insertmacro _SkRecord `{"k":"outpath","script":"${_Sk_scriptj}","at":"${_Sk_j}"}`
 !macroend
 !define SkOutPath "!insertmacro SkOutPath"
 
@@ -377,10 +386,10 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkSplit `${source}`
   !define /redef _SkSharedUsed
   StrCpy $_SkN 0
-  IfFileExists `$OUTDIR\${_Sk_base}` 0 +2
+  IfFileExists `${_SkOutDirNsis}\${_Sk_base}` 0 +2
     StrCpy $_SkN 1
   !insertmacro _SkInstall `${source}` `,"shared":true`
-  StrCpy $_SkPath `$OUTDIR\${_Sk_base}`
+  StrCpy $_SkPath `${_SkOutDirNsis}\${_Sk_base}`
   Call _SkCountShared
 !macroend
 !define SkSharedDll "!insertmacro SkSharedDll"
@@ -392,7 +401,7 @@ Var /GLOBAL _SkSetArgs
 !macro SkFont source name
   !insertmacro _SkWhere
   !insertmacro _SkInstall `${source}` `,"font":true`
-  System::Call `gdi32::AddFontResourceA(m "$OUTDIR\${_Sk_base}") i`
+  System::Call `gdi32::AddFontResourceA(m "${_SkOutDirNsis}\${_Sk_base}") i`
   ClearErrors
   ReadRegStr $_SkRc HKLM "Software\Microsoft\Windows NT\CurrentVersion" "CurrentVersion"
   StrCmp $_SkRc "" +3
@@ -408,9 +417,9 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkWhere
   !insertmacro _SkInstall `${source}` `,"selfreg":true`
   ClearErrors
-  RegDLL `$OUTDIR\${_Sk_base}`
+  RegDLL `${_SkOutDirNsis}\${_Sk_base}`
   IfErrors 0 +2
-    DetailPrint `Could not register $OUTDIR\${_Sk_base}`
+    DetailPrint `Could not register ${_SkOutDirNsis}\${_Sk_base}`
 !macroend
 !define SkSelfReg "!insertmacro SkSelfReg"
 
@@ -444,8 +453,10 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkText path `${path}`
   !insertmacro _SkForceField
   !define /redef _Sk_dirj `${_Sk_j}`
+  !insertmacro _SkJsonOf `${path}`
+  !define /redef _Sk_nsisj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"file","dir":"${_Sk_dirj}","name":""${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"file","dir":"${_Sk_dirj}","name":""${_Sk_force},"nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
   CreateDirectory `${path}`
 !macroend
 !define SkDir "!insertmacro SkDir"
@@ -465,6 +476,8 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkText named `${_Sk_linkname}`
   !define /redef _Sk_namej `${_Sk_j}`
   !insertmacro _SkForceField
+  !insertmacro _SkJsonOf `${link}`
+  !define /redef _Sk_nsisj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
   !if "${_Sk_dirj}" == "{desktop}"
     !define /redef _Sk_kindj file
@@ -474,7 +487,7 @@ Var /GLOBAL _SkSetArgs
     !define /redef _Sk_kindj shortcut
     CreateDirectory `${_Sk_linkdir}`
   !endif
-  !insertmacro _SkRecord `{"k":"${_Sk_kindj}","dir":"${_Sk_dirj}","name":"${_Sk_namej}"${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"${_Sk_kindj}","dir":"${_Sk_dirj}","name":"${_Sk_namej}"${_Sk_force},"nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
   CreateShortCut `${link}` `${target}` ${more}
 !macroend
 !macro SkShortcut link target
@@ -484,20 +497,36 @@ Var /GLOBAL _SkSetArgs
 !define SkShortcut "!insertmacro SkShortcut"
 
 ; ${SkKey} ROOT PATH: the key (and all below it) is the application's; the
-; script writes its values as usual. SHCTX follows SkShellContext.
+; script writes its values as usual. Listed when this line runs (one
+; instruction: a variable set), an SHCTX key under the root of the shell
+; context it runs in.
 !macro SkKey root path
   !insertmacro _SkWhere
+  !ifdef __GLOBAL__
+    !insertmacro _SkError "${_SkAt}: SkKey belongs in the section (or function) that writes the key: the key is listed when that line runs"
+  !endif
+  !define /ifndef _SkKeyMarks 0
+  !define /redef /math _SkKeyMarks ${_SkKeyMarks} + 1
+  Var /GLOBAL _SkK${_SkKeyMarks}
+  !insertmacro _SkKeyRecord `${root}` `${path}` ${_SkKeyMarks}
+  !if "${_Sk_shctx}" == "true"
+    StrCpy $_SkK${_SkKeyMarks} $SMPROGRAMS
+  !else
+    StrCpy $_SkK${_SkKeyMarks} 1
+  !endif
+!macroend
+!define SkKey "!insertmacro SkKey"
+
+!macro _SkKeyRecord root path mark
   !if "${root}" == "SHELL_CONTEXT"
     !define /redef _Sk_rootname SHCTX
   !else
     !define /redef _Sk_rootname `${root}`
   !endif
+  !define /redef _Sk_shctx false
   !if "${_Sk_rootname}" == "SHCTX"
-    !if "${_SkContext}" == "all"
-      !define /redef _Sk_root HKEY_LOCAL_MACHINE
-    !else
-      !define /redef _Sk_root HKEY_CURRENT_USER
-    !endif
+    !define /redef _Sk_root HKEY_CURRENT_USER
+    !define /redef _Sk_shctx true
   !else ifdef _SkRoot_${root}
     !define /redef _Sk_root ${_SkRoot_${root}}
   !else
@@ -507,9 +536,8 @@ Var /GLOBAL _SkSetArgs
   !define /redef _Sk_pathj `${_Sk_j}`
   !insertmacro _SkForceField
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"key","root":"${_Sk_root}","path":"${_Sk_pathj}"${_Sk_force},"at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"key","root":"${_Sk_root}","path":"${_Sk_pathj}"${_Sk_force},"mark":"${mark}","shctx":${_Sk_shctx},"at":"${_Sk_j}"}`
 !macroend
-!define SkKey "!insertmacro SkKey"
 
 ; ${SkForce}: the next entry names a shared key or system folder that this
 ; application truly owns; the packer then warns instead of refusing.
@@ -538,7 +566,9 @@ Var /GLOBAL _SkSetArgs
     !insertmacro _SkError "${_SkAt}: no section calls SkUninstaller, so no uninstaller would be written"
   !endif
   !define _SkArpKey "Software\Microsoft\Windows\CurrentVersion\Uninstall\${key}"
-  ${SkKey} ${SK_ARP_ROOT} `${_SkArpKey}`
+  ; marked by _SkWriteUninstaller, which writes it
+  Var /GLOBAL _SkKarp
+  !insertmacro _SkKeyRecord ${SK_ARP_ROOT} `${_SkArpKey}` arp
 
   !define /ifndef SK_TEXT_caption "Uninstall"
   !define /ifndef SK_TEXT_confirm "This program will uninstall ${display} from {app}. Click OK to continue."
@@ -596,13 +626,20 @@ Var /GLOBAL _SkSetArgs
   !delfile "${_Sk_include}"
   !insertmacro _SkRefused
 
+  ; The uninstaller written before anything is installed lists what an
+  ; earlier uninstaller there lists, and the Add/Remove Programs key; the
+  ; hidden section after the author's finishes it with what this
+  ; installation wrote.
   Function _SkWriteUninstaller
     StrCpy $_SkOut $OUTDIR
-    CreateDirectory "$INSTDIR"
     InitPluginsDir
     SetOutPath "$PLUGINSDIR"
     File "/oname=sweepkit-finish.exe" "${SK_FINISHER}"
     File "/oname=uninstall.skt" "${_SkTemplate}"
+    Call _SkBefore
+    CreateDirectory "$INSTDIR"
+    StrCpy $_SkKarp $SMPROGRAMS
+    Call _SkKeepEarly
     StrCpy $_SkMerge ""
     IfFileExists "$INSTDIR\${SK_UNINSTALLER}" 0 +2
       StrCpy $_SkMerge '--merge "$INSTDIR\${SK_UNINSTALLER}"'
@@ -612,7 +649,7 @@ Var /GLOBAL _SkSetArgs
     !endif
     !insertmacro _SkSetArgs `${_SkSets}`
     DetailPrint "Writing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
-    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge'
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge --only "$PLUGINSDIR\sk-keep"'
     Pop $_SkRc ; the exit code, or "error" when it could not be started
     Pop $_SkN  ; what it wrote
     StrCmp $_SkRc "0" _SkWritten
@@ -628,6 +665,27 @@ Var /GLOBAL _SkSetArgs
     StrCmp $_SkOut "" +2
       SetOutPath $_SkOut
   FunctionEnd
+
+  Function _SkFinishUninstaller
+    StrCpy $_SkOut $OUTDIR
+    Call _SkAfter
+    DetailPrint "Finishing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs --merge "$INSTDIR\${SK_UNINSTALLER}" --only "$PLUGINSDIR\sk-keep"'
+    Pop $_SkRc
+    Pop $_SkN
+    StrCmp $_SkRc "0" _SkFinished
+      DetailPrint "sweepkit-finish: $_SkN"
+      MessageBox MB_OK|MB_ICONEXCLAMATION "${display} is installed, but its uninstaller could not list what this installation wrote (exit code $_SkRc); it removes only what an earlier installation listed.$\r$\n$\r$\n$_SkN" /SD IDOK
+      SetErrorLevel 2
+    _SkFinished:
+    StrCmp $_SkOut "" +2
+      SetOutPath $_SkOut
+  FunctionEnd
+
+  ; after the author's sections, whichever of them ran
+  Section "-Sweepkit uninstaller"
+    Call _SkFinishUninstaller
+  SectionEnd
 
   !if `${_SkSets}` != ``
   ; $_SkPath as the inside of a quoted argument that the finisher reads back

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -304,6 +305,61 @@ TEST(Finisher, MergeKeepsWhatOnlyTheOldVersionListed) {
   EXPECT_EQ(1, count(l.keys, "Software\\Vantor\\Gliders"));
   EXPECT_EQ(3u, l.shortcuts.size()) << "a shortcut both list, its folder spelled two ways, is kept once";
   EXPECT_EQ("Uninstall", l.strings[STR_CAPTION]) << "the new version's texts";
+}
+
+// The installer's record of what it wrote: one byte per template entry;
+// the uninstaller lists those marked '1', in template order, and whatever
+// the earlier uninstaller lists besides. A missing record writes nothing.
+TEST(Finisher, OnlyWhatTheInstallationWroteIsListed) {
+  Machine(TemplateBytes(ExampleJson()));
+  ASSERT_EQ(0, Finish(kArguments).code);
+  Loaded all = Load(kOut);
+  ASSERT_EQ(LOAD_OK, all.status);
+  const size_t total = all.files.size() + all.shortcuts.size() + all.keys.size();
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 40; round++) {
+    std::string keep;
+    size_t length = round == 0 ? 0 : round == 1 ? total + 3 : random() % (total + 1);
+    for (size_t i = 0; i < length; i++) keep += "1102x"[random() % 5];
+    SimAddFile("C:\\setup\\keep", keep);
+    Outcome r = Finish(kArguments + " --only C:\\setup\\keep");
+    ASSERT_EQ(0, r.code) << r.err;
+    Loaded l = Load(kOut);
+    ASSERT_EQ(LOAD_OK, l.status);
+    std::vector<std::string> want[3];
+    const std::vector<std::string>* lists[3] = {&all.files, &all.shortcuts, &all.keys};
+    size_t at = 0;
+    for (int k = 0; k < 3; k++)
+      for (const std::string& e : *lists[k]) {
+        if (at < keep.size() && keep[at] == '1') want[k].push_back(e);
+        at++;
+      }
+    EXPECT_EQ(want[0], l.files) << "keep \"" << keep << "\"";
+    EXPECT_EQ(want[1], l.shortcuts) << "keep \"" << keep << "\"";
+    EXPECT_EQ(want[2], l.keys) << "keep \"" << keep << "\"";
+  }
+
+  // What an earlier release listed stays listed, written or not this time.
+  UninstallData old;
+  old.strings.assign(STR_COUNT, "old");
+  old.files = {{".", "vantor.dll", 0}};
+  old.keys = {{0x80000002u, "Software\\Vantor\\Gliders"}};
+  Bytes image = PackStub(MinimalPe(), BuildBlock(old));
+  SimAddFile("C:\\Vantor\\uninstall.exe", std::string(image.begin(), image.end()));
+  SimAddFile("C:\\setup\\keep", "");
+  Outcome merged = Finish(kArguments + " --merge C:\\Vantor\\uninstall.exe --only C:\\setup\\keep");
+  ASSERT_EQ(0, merged.code) << merged.err;
+  Loaded m = Load(kOut);
+  EXPECT_EQ(std::vector<std::string>{"C:\\Vantor|vantor.dll"}, m.files);
+  EXPECT_EQ(std::vector<std::string>{"Software\\Vantor\\Gliders"}, m.keys);
+  EXPECT_TRUE(m.shortcuts.empty()) << m.shortcuts.size();
+
+  std::string before = SimFileBytes(kOut);
+  Outcome missing = Finish(kArguments + " --only C:\\setup\\none");
+  EXPECT_EQ(1, missing.code);
+  EXPECT_NE(std::string::npos, missing.err.find("C:\\setup\\none: cannot be read")) << missing.err;
+  EXPECT_EQ(before, SimFileBytes(kOut)) << "the uninstaller there is left as it was";
+  EXPECT_EQ(2, Finish(kArguments + " --only a --only b").code);
 }
 
 // What the merge keeps is the earlier release's as much as the new one's:

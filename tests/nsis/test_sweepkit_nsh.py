@@ -75,6 +75,9 @@ class Refusals(Tool):
         ("a file without SkOutPath", ['${SkUninstaller}', '${SkFile} "app.exe"'], 8, "SkOutPath"),
         ("a wildcard", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "*.exe"'], 9, "wildcard"),
         ("no SkUninstaller", ['${SkOutPath} "$INSTDIR"'], 9, "SkUninstaller"),
+        ("a plain SetOutPath before a recorded file",
+         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '  setoutpath "$INSTDIR\\other"', '${SkFile} "app.exe"'],
+         9, "plain SetOutPath before the file recorded at line 10"),
     ]
 
     def test_each_refusal_stops_the_build_at_the_line(self):
@@ -84,6 +87,19 @@ class Refusals(Tool):
                 self.assertNotEqual(rc, 0, out)
                 self.assertIn("app.nsi:%d: " % line, out)
                 self.assertIn(reason, out)
+
+    def test_plain_setoutpath_for_a_helper_builds(self):
+        # a helper program in the plug-ins folder, no recorded file after it;
+        # a key outside every section and function would never be marked
+        body = ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"', 'SetOutPath $PLUGINSDIR',
+                'File "app.exe"', 'ExecWait "$PLUGINSDIR\\app.exe"', '${SkOutPath} "$INSTDIR\\bin"',
+                '${SkFile} "app.exe"']
+        rc, out, m = makensis(script("\n".join(body)), self.work)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual([f["dir"] for f in m["files"]], ["{app}", "{app}\\bin"])
+        rc, out, _ = makensis(script("${SkUninstaller}", before='${SkKey} HKCU "Software\\Vantor"'), self.work)
+        self.assertNotEqual(rc, 0, out)
+        self.assertIn("app.nsi:5: SkKey belongs in the section", out)
 
     def test_an_entry_after_SkFinish_is_refused(self):
         rc, out, _ = makensis(script("${SkUninstaller}") + '${SkKey} HKCU "Software\\Late"\n', self.work)
@@ -99,7 +115,6 @@ class Refusals(Tool):
         self.assertRegex(out, r"warning: !warning: app\.nsi:11: keys\[0\]\.path .*kept because")
         self.assertEqual(recorded["keys"][0], {"root": "HKEY_LOCAL_MACHINE", "path": "Software", "force": True})
         self.assertTrue(recorded["files"][0]["shared"])
-
 
 
 class PlainOutPaths(Tool):
@@ -156,6 +171,30 @@ class PlainOutPaths(Tool):
                 self.assertIn({"dir": "{app}", "name": "app.exe"} if what != "the next section sets its own"
                               else {"dir": "{app}\\more", "name": "app.exe"}, m["files"])
 
+
+# The folders the shell context picks, per-user and all-users.
+CONTEXT_PAIRS = [("programs", "commonprograms"), ("startmenu", "commonstartmenu"), ("desktop", "commondesktop")]
+
+
+def both_contexts(m):
+    """The manifest as the header lists it: every entry in a folder the shell
+    context picks, and every SHCTX key, once for each context (the installer
+    tells at run time which of the two it wrote)."""
+    out = dict(m)
+    for name in ("files", "shortcuts"):
+        entries = []
+        for e in m[name]:
+            entries.append(e)
+            for user, common in CONTEXT_PAIRS:
+                for a, b in ((user, common), (common, user)):
+                    head = "{%s}" % a
+                    if e["dir"] == head or e["dir"].startswith(head + "\\"):
+                        other = dict(e, dir="{%s}" % b + e["dir"][len(head):])
+                        entries[-1:] = [e, other] if a == user else [other, e]
+        out[name] = entries
+    return out
+
+
 class Recording(Tool):
     def test_folders_follow_the_shell_context_and_flags_are_kept(self):
         entries = ['${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
@@ -167,9 +206,9 @@ class Recording(Tool):
                    '${SkShortcut} "$STARTMENU\\$group\\B.lnk" "$INSTDIR\\app.exe"',
                    '${SkShortcut} "$DESKTOP\\C.lnk" "$INSTDIR\\app.exe"',
                    '${SkKey} SHCTX "Software\\Vantor\\$group"']
-        for context, programs, startmenu, desktop, root in [
-                ("current", "programs", "startmenu", "desktop", "HKEY_CURRENT_USER"),
-                ("all", "commonprograms", "commonstartmenu", "commondesktop", "HKEY_LOCAL_MACHINE")]:
+        # whichever context the script names at compile time, the entries
+        # are listed for both, and the installation tells which it wrote
+        for context in ("current", "all"):
             with self.subTest(context):
                 body = ["${SkUninstaller}", "${SkShellContext} %s" % context] + entries
                 rc, out, m = makensis(script("\n".join(body)), self.work)
@@ -180,13 +219,17 @@ class Recording(Tool):
                     {"dir": "{sys}", "name": "app.exe", "selfreg": True},
                     {"dir": "{fonts}", "name": "app.exe", "font": True},
                     {"dir": "{win}\\App", "name": "app.exe"},
-                    {"dir": "{%s}" % desktop, "name": "C.lnk"},
+                    {"dir": "{desktop}", "name": "C.lnk"},
+                    {"dir": "{commondesktop}", "name": "C.lnk"},
                     # folders last, deepest first
                     {"dir": "{cf}\\Vantor\\a$b{{c}", "name": ""},
                     {"dir": "{pf}\\Vantor", "name": ""}])
-                self.assertEqual(m["shortcuts"], [{"dir": "{%s}\\{group}" % programs, "name": "A.lnk"},
-                                                  {"dir": "{%s}\\{group}" % startmenu, "name": "B.lnk"}])
-                self.assertEqual(m["keys"][0], {"root": root, "path": "Software\\Vantor\\{group}"})
+                self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\{group}", "name": "A.lnk"},
+                                                  {"dir": "{commonprograms}\\{group}", "name": "A.lnk"},
+                                                  {"dir": "{startmenu}\\{group}", "name": "B.lnk"},
+                                                  {"dir": "{commonstartmenu}\\{group}", "name": "B.lnk"}])
+                self.assertEqual(m["keys"][:2], [{"root": root, "path": "Software\\Vantor\\{group}"}
+                                                 for root in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE")])
 
     def test_shortcuts_deepest_folder_first_and_warnings_as_errors(self):
         # A nested link written last is listed before its group's own, so
@@ -201,8 +244,9 @@ class Recording(Tool):
                 rc, out, m = makensis(script("\n".join(body + shared)), self.work, flags=["-WX"])
                 self.assertEqual(rc, 0, out)
                 self.assertEqual([s["dir"] for s in m["shortcuts"]],
-                                 ["{programs}\\{group}\\Help", "{programs}\\{group}\\Tools",
-                                  "{programs}\\{group}"])
+                                 ["{programs}\\{group}\\Help", "{commonprograms}\\{group}\\Help",
+                                  "{programs}\\{group}\\Tools", "{commonprograms}\\{group}\\Tools",
+                                  "{programs}\\{group}", "{commonprograms}\\{group}"])
 
     def test_a_tree_records_every_file_and_every_folder_after_its_contents(self):
         tree = os.path.join(self.work, "tree")
@@ -323,7 +367,8 @@ class Readme(Tool):
         rc, out, m = makensis(quick, self.work)
         self.assertEqual(rc, 0, out)
         self.assertEqual([f["name"] for f in m["files"]], ["app.exe", "a.txt", "b.txt", ""])
-        self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\App", "name": "App.lnk"}])
+        self.assertEqual(m["shortcuts"], [{"dir": "{programs}\\App", "name": "App.lnk"},
+                                          {"dir": "{commonprograms}\\App", "name": "App.lnk"}])
         self.assertEqual([k["path"] for k in m["keys"]][0], "Software\\Vantor\\App")
 
 
@@ -340,11 +385,14 @@ class Example(unittest.TestCase):
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
                 self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
                 with open(got, encoding="utf-8") as f, open(os.path.join(EXAMPLES, name), encoding="utf-8") as g:
-                    self.assertEqual(json.load(f), json.load(g))
+                    hand_written = both_contexts(json.load(g))
+                    self.assertEqual(json.load(f), hand_written)
                 # and the installer carries the very template the manifest packs to
-                hand = os.path.join(work, "hand.skt")
+                hand, hand_json = os.path.join(work, "hand.skt"), os.path.join(work, "hand.json")
+                with open(hand_json, "w", encoding="utf-8") as f:
+                    json.dump(hand_written, f)
                 subprocess.run([os.path.join(DIST, "sweepkit"), "pack", "--stub",
-                                os.path.join(DIST, "sweepkit-stub.exe"), "--manifest", os.path.join(EXAMPLES, name),
+                                os.path.join(DIST, "sweepkit-stub.exe"), "--manifest", hand_json,
                                 "--template", "--out", hand], check=True, stdout=subprocess.DEVNULL, timeout=60)
                 self.assertTrue(filecmp.cmp(hand, template, shallow=False))
 
