@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "cli/codepage.h"
 #include "cli/host_io.h"
 #include "cli/pack.h"
 
@@ -377,14 +378,21 @@ std::string PlainSetOutPath(const std::vector<ScriptLine>& outpaths, const std::
 // mark under the Add/Remove Programs key), a key whose macro ran. Entries in
 // the context folders are checked in both contexts. _SkKeepEarly lists only
 // the Add/Remove Programs key, for the uninstaller written before anything.
-void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::string>* lines) {
+//
+// Consecutive files of one folder (a tree's) are a run: the folder is set
+// once and a loop reads their names from `names`, a file the installer
+// carries (in `codepage`), so that makensis compiles a few lines per folder
+// rather than several per file.
+void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std::vector<std::string>* lines,
+                      std::string* names) {
   auto add = [&](const std::string& line) { lines->push_back(line + "\n"); };
   auto quoted = [](const std::string& text) {
     std::string q;
     if (!NsisQuoted(text, &q)) throw PackError("a path holds all three kinds of quote: " + text);
     return q;
   };
-  for (const char* v : {"_SkH", "_SkHi", "_SkLo", "_SkL", "_SkV", "_SkW", "_SkCtx", "_SkAllP", "_SkSame"})
+  for (const char* v : {"_SkH", "_SkHi", "_SkLo", "_SkL", "_SkV", "_SkW", "_SkCtx", "_SkAllP", "_SkSame", "_SkD",
+                        "_SkE", "_SkNames", "_SkRun", "_SkDrop"})
     add(std::string("Var /GLOBAL ") + v);
   // The context the script left, put back at the end. Windows 95 and 98
   // ($_SkSame 1) have one set of folders and no context to tell by them:
@@ -420,26 +428,104 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::strin
     if (!r.nsis.empty()) return r.nsis;
     return Joined(NsisText(StringOr(r.entry, "dir", "")), NsisText(StringOr(r.entry, "name", "")));
   };
+  auto isFolder = [](const Recorded& r) { return StringOr(r.entry, "name", "x").empty(); };
+
+  // The runs: [first, end) of the file and shortcut entries, as one list,
+  // with the NSIS folder they share; a lone entry is a run of one without
+  // a folder (checked by its own lines).
+  struct Run {
+    size_t first, end;
+    std::string dir;
+  };
+  std::vector<const Recorded*> all;
+  for (int l = 0; l < 2; ++l)
+    for (const Recorded& r : lists[l]) all.push_back(&r);
+  std::vector<Run> runs;
+  names->clear();
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Recorded& r = *all[i];
+    std::string name = StringOr(r.entry, "name", ""), literal, bytes;
+    size_t cut = r.nsis.rfind('\\');
+    bool loopable = !isFolder(r) && !r.entry.value("shared", false) && cut != std::string::npos;
+    for (size_t k = 0; loopable && k < name.size(); ++k) {
+      if (name[k] == '{' && k + 1 < name.size() && name[k + 1] == '{') ++k;
+      else if (name[k] == '{') loopable = false;
+      literal += name[k];
+    }
+    loopable = loopable && FromUtf8(literal, codepage, &bytes);
+    std::string dir = loopable ? r.nsis.substr(0, cut) : "";
+    if (loopable && !runs.empty() && !runs.back().dir.empty() && runs.back().dir == dir &&
+        all[runs.back().first]->context == r.context) {
+      runs.back().end = i + 1;
+    } else {
+      runs.push_back({i, i + 1, dir});
+    }
+    if (loopable) *names += bytes + "\r\n";
+  }
 
   add("Function _SkBefore");
   contexts();
   current = 1;
+  add("  FileOpen $_SkNames \"$PLUGINSDIR\\sk-names\" r");
   add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-before\" w");
-  for (int l = 0; l < 2; ++l)
-    for (const Recorded& r : lists[l]) {
-      use(r.context);
-      if (StringOr(r.entry, "name", "x").empty()) {
-        add("  StrCpy $_SkHi \"\"");
-        add("  IfFileExists " + quoted(fileOf(r) + "\\*.*") + " 0 +2");
-        add("    StrCpy $_SkHi d");
-        add("  FileWrite $_SkH \"$_SkHi$\\r$\\n\"");
-      } else {
-        add("  GetFileTime " + quoted(fileOf(r)) + " $_SkHi $_SkLo");
-        add("  FileWrite $_SkH \"$_SkHi $_SkLo$\\r$\\n\"");
-      }
+  for (const Run& run : runs) {
+    const Recorded& r = *all[run.first];
+    use(r.context);
+    if (!run.dir.empty()) {
+      add("  StrCpy $_SkD " + quoted(run.dir));
+      add("  StrCpy $_SkRun " + std::to_string(run.end - run.first));
+      add("  Call _SkBeforeRun");
+    } else if (isFolder(r)) {
+      add("  StrCpy $_SkHi \"\"");
+      add("  IfFileExists " + quoted(fileOf(r) + "\\*.*") + " 0 +2");
+      add("    StrCpy $_SkHi d");
+      add("  FileWrite $_SkH \"$_SkHi$\\r$\\n\"");
+    } else {
+      add("  GetFileTime " + quoted(fileOf(r)) + " $_SkHi $_SkLo");
+      add("  FileWrite $_SkH \"$_SkHi $_SkLo$\\r$\\n\"");
     }
+  }
   add("  FileClose $_SkH");
+  add("  FileClose $_SkNames");
   restore();
+  add("FunctionEnd");
+
+  add("Function _SkBeforeRun");
+  add("  _SkNext:");
+  add("  IntCmp $_SkRun 0 _SkDone");
+  add("  FileRead $_SkNames $_SkE");
+  add("  StrCpy $_SkE $_SkE -2");
+  add("  GetFileTime \"$_SkD\\$_SkE\" $_SkHi $_SkLo");
+  add("  FileWrite $_SkH \"$_SkHi $_SkLo$\\r$\\n\"");
+  add("  IntOp $_SkRun $_SkRun - 1");
+  add("  Goto _SkNext");
+  add("  _SkDone:");
+  add("FunctionEnd");
+
+  // $_SkV: '1' when the file in $_SkE, noted as $_SkW before, is new or
+  // changed; an all-users entry on Windows 95 and 98 ($_SkDrop) never
+  add("Function _SkFileByte");
+  add("  StrCpy $_SkV 48");
+  add("  GetFileTime $_SkE $_SkHi $_SkLo");
+  add("  StrCmp \"$_SkHi $_SkLo$\\r$\\n\" $_SkW +3");
+  add("  StrCmp $_SkHi \"\" +2");
+  add("    StrCpy $_SkV 49");
+  add("  StrCmp $_SkDrop 1 0 +2");
+  add("    StrCpy $_SkV 48");
+  add("  FileWriteByte $_SkH $_SkV");
+  add("FunctionEnd");
+
+  add("Function _SkAfterRun");
+  add("  _SkNext:");
+  add("  IntCmp $_SkRun 0 _SkDone");
+  add("  FileRead $_SkNames $_SkE");
+  add("  StrCpy $_SkE $_SkE -2");
+  add("  StrCpy $_SkE \"$_SkD\\$_SkE\"");
+  add("  FileRead $_SkL $_SkW");
+  add("  Call _SkFileByte");
+  add("  IntOp $_SkRun $_SkRun - 1");
+  add("  Goto _SkNext");
+  add("  _SkDone:");
   add("FunctionEnd");
 
   auto keyByte = [&](const Recorded& r, int variant) {
@@ -459,26 +545,18 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::strin
     add("    StrCpy $_SkV 49");
     add("  FileWriteByte $_SkH $_SkV");
   };
-  auto keys = [&]() {
-    for (size_t i = 0; i < lists[2].size(); ++i) {
-      const Recorded& r = lists[2][i];
-      keyByte(r, !r.shctx ? 0 : r.context);
-    }
-  };
 
   add("Function _SkKeepEarly");
   contexts();
   restore();
   add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-keep\" w");
-  size_t none = lists[0].size() + lists[1].size();
-  for (size_t done = 0; done < none; done += 512)
-    add("  FileWrite $_SkH \"" + std::string(std::min<size_t>(512, none - done), '0') + "\"");
+  for (size_t done = 0; done < all.size(); done += 512)
+    add("  FileWrite $_SkH \"" + std::string(std::min<size_t>(512, all.size() - done), '0') + "\"");
   for (const Recorded& r : lists[2]) {
-    if (r.mark == "arp") {
+    if (r.mark == "arp")
       keyByte(r, !r.shctx ? 0 : r.context);
-    } else {
+    else
       add("  FileWriteByte $_SkH 48");
-    }
   }
   add("  FileClose $_SkH");
   add("FunctionEnd");
@@ -486,33 +564,48 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::strin
   add("Function _SkAfter");
   contexts();
   current = 1;
-  add("  FileOpen $_SkL \"$PLUGINSDIR\\\\sk-before\" r");
-  add("  FileOpen $_SkH \"$PLUGINSDIR\\\\sk-keep\" w");
-  for (int l = 0; l < 2; ++l)
-    for (const Recorded& r : lists[l]) {
-      use(r.context);
-      add("  FileRead $_SkL $_SkW");  // the line _SkBefore wrote
-      add("  StrCpy $_SkV 48");
-      if (StringOr(r.entry, "name", "x").empty()) {
-        add("  StrCmp $_SkW \"d$\\r$\\n\" +3");
-        add("  IfFileExists " + quoted(fileOf(r) + "\\\\*.*") + " 0 +2");
-      } else if (r.entry.value("shared", false)) {
-        add("  ReadRegStr $_SkHi ${SK_ARP_ROOT} \"${_SkArpKey}\\\\SharedDLLs\" " + quoted(fileOf(r)));
-        add("  StrCmp $_SkHi \"\" +2");
-      } else {
-        add("  GetFileTime " + quoted(fileOf(r)) + " $_SkHi $_SkLo");
-        add("  StrCmp \"$_SkHi $_SkLo$\\r$\\n\" $_SkW +3");
-        add("  StrCmp $_SkHi \"\" +2");
-      }
-      add("    StrCpy $_SkV 49");
-      if (r.context == 2) {
-        add("  StrCmp $_SkSame 1 0 +2");
-        add("    StrCpy $_SkV 48");
-      }
-      add("  FileWriteByte $_SkH $_SkV");
+  add("  FileOpen $_SkNames \"$PLUGINSDIR\\sk-names\" r");
+  add("  FileOpen $_SkL \"$PLUGINSDIR\\sk-before\" r");
+  add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-keep\" w");
+  int drop = 0;
+  for (const Run& run : runs) {
+    const Recorded& r = *all[run.first];
+    use(r.context);
+    if ((r.context == 2) != (drop == 1)) {
+      drop = r.context == 2;
+      add(drop ? "  StrCpy $_SkDrop $_SkSame" : "  StrCpy $_SkDrop 0");
     }
+    if (!run.dir.empty()) {
+      add("  StrCpy $_SkD " + quoted(run.dir));
+      add("  StrCpy $_SkRun " + std::to_string(run.end - run.first));
+      add("  Call _SkAfterRun");
+      continue;
+    }
+    add("  FileRead $_SkL $_SkW");  // the line _SkBefore wrote
+    if (isFolder(r)) {
+      add("  StrCpy $_SkV 48");
+      add("  StrCmp $_SkW \"d$\\r$\\n\" +3");
+      add("  IfFileExists " + quoted(fileOf(r) + "\\*.*") + " 0 +2");
+      add("    StrCpy $_SkV 49");
+    } else if (r.entry.value("shared", false)) {
+      add("  StrCpy $_SkV 48");
+      add("  ReadRegStr $_SkHi ${SK_ARP_ROOT} \"${_SkArpKey}\\SharedDLLs\" " + quoted(fileOf(r)));
+      add("  StrCmp $_SkHi \"\" +2");
+      add("    StrCpy $_SkV 49");
+    } else {
+      add("  StrCpy $_SkE " + quoted(fileOf(r)));
+      add("  Call _SkFileByte");
+      continue;
+    }
+    if (r.context == 2) {
+      add("  StrCmp $_SkSame 1 0 +2");
+      add("    StrCpy $_SkV 48");
+    }
+    add("  FileWriteByte $_SkH $_SkV");
+  }
   restore();
-  keys();
+  for (const Recorded& r : lists[2]) keyByte(r, !r.shctx ? 0 : r.context);
+  add("  FileClose $_SkNames");
   add("  FileClose $_SkL");
   add("  FileClose $_SkH");
   add("FunctionEnd");
@@ -713,7 +806,10 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
     std::cout << "Sweepkit: " << lists[0].size() << " files, " << lists[1].size() << " shortcuts, "
               << lists[2].size() << " keys recorded; template " << request.out << "\n";
     try {
-      RunTimeFunctions(lists, &lines);
+      std::string names;
+      RunTimeFunctions(lists, manifest["codepage"].get<unsigned>(), &lines, &names);
+      // the names the run-time loops read, beside the include
+      WriteFileAtomically(includePath + ".names", Bytes(names.begin(), names.end()));
     } catch (const PackError& e) {
       lines.push_back("!define _SkRefusal " + Quoted(DirectiveText(finishAt + ": " + e.what())) + "\n");
     }

@@ -636,6 +636,7 @@ Var /GLOBAL _SkSetArgs
     SetOutPath "$PLUGINSDIR"
     File "/oname=sweepkit-finish.exe" "${SK_FINISHER}"
     File "/oname=uninstall.skt" "${_SkTemplate}"
+    File "/oname=sk-names" "${_Sk_include}.names"
     Call _SkBefore
     CreateDirectory "$INSTDIR"
     StrCpy $_SkKarp $SMPROGRAMS
@@ -686,6 +687,7 @@ Var /GLOBAL _SkSetArgs
   Section "-Sweepkit uninstaller"
     Call _SkFinishUninstaller
   SectionEnd
+  !delfile "${_Sk_include}.names"
 
   !if `${_SkSets}` != ``
   ; $_SkPath as the inside of a quoted argument that the finisher reads back

@@ -302,10 +302,11 @@ def installer_windows_program(name):
         values = prepare(s)
         m = manifest("1.0")
         setup = os.path.join(s.dir, "setup.exe")
-        rc, so, _ = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"), "--out", setup,
+        rc, so, se = h.run_bounded([sys.executable, os.path.join(h.ROOT, "scripts", "installer"), "--out", setup,
                                    "--template", os.path.join(s.dir, "1.0.skt"), "--work", s.dir,
                                    "--sweepkit", wrapper, "--group", GROUP + "\\"], s.env, 600)
-        h.check(rc == 0, "building with sweepkit.exe failed:\n%s" % so.decode("utf-8", "replace"))
+        h.check(rc == 0, "building with sweepkit.exe failed:\n%s%s" % (so.decode("utf-8", "replace"),
+                                                                     se.decode("utf-8", "replace")))
         install(s, s.zpath(setup), m, values, "1.0")
         uninstall(s, m, values, "1.0")
 

@@ -14,6 +14,8 @@ import tarfile
 import tempfile
 import unittest
 
+from test_sweepkit_nsh import both_contexts
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DIST = os.environ.get("SWEEPKIT_DIST", os.path.join(ROOT, "dist"))
 PAYLOAD = ["vantor.dll", "glide.exe", "glide.dat", "guide.txt"]
@@ -59,11 +61,14 @@ class LinuxArchive(unittest.TestCase):
         rc, text, recorded = build_example(top, work)
         self.assertEqual(rc, 0, text)
         with open(os.path.join(ROOT, "examples", "vantor-gliders.json"), encoding="utf-8") as f:
-            self.assertEqual(recorded, json.load(f))
+            hand_written = both_contexts(json.load(f))
+        self.assertEqual(recorded, hand_written)
         # the template is the one the archive's sweepkit packs from that manifest
-        hand = os.path.join(work, "hand.skt")
+        hand, hand_json = os.path.join(work, "hand.skt"), os.path.join(work, "hand.json")
+        with open(hand_json, "w", encoding="utf-8") as f:
+            json.dump(hand_written, f)
         subprocess.run([os.path.join(top, "sweepkit"), "pack", "--stub", os.path.join(top, "sweepkit-stub.exe"),
-                        "--manifest", os.path.join(ROOT, "examples", "vantor-gliders.json"), "--template",
+                        "--manifest", hand_json, "--template",
                         "--out", hand], check=True, stdout=subprocess.DEVNULL, timeout=60)
         self.assertTrue(filecmp.cmp(hand, os.path.join(work, "app.skt"), shallow=False))
 
