@@ -391,8 +391,8 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
     if (!NsisQuoted(text, &q)) throw PackError("a path holds all three kinds of quote: " + text);
     return q;
   };
-  for (const char* v : {"_SkH", "_SkHi", "_SkLo", "_SkL", "_SkV", "_SkW", "_SkCtx", "_SkAllP", "_SkSame", "_SkD",
-                        "_SkE", "_SkNames", "_SkRun", "_SkDrop"})
+  for (const char* v : {"_SkH", "_SkL", "_SkV", "_SkW", "_SkCtx", "_SkAllP", "_SkSame", "_SkD", "_SkE", "_SkNames",
+                        "_SkRun", "_SkDrop"})
     add(std::string("Var /GLOBAL ") + v);
   // The context the script left, put back at the end. Windows 95 and 98
   // ($_SkSame 1) have one set of folders and no context to tell by them:
@@ -468,6 +468,10 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
   current = 1;
   add("  FileOpen $_SkNames \"$PLUGINSDIR\\sk-names\" r");
   add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-before\" w");
+  // an empty run: every function and variable is used (makensis -WX)
+  add("  StrCpy $_SkD \"\"");
+  add("  StrCpy $_SkRun 0");
+  add("  Call _SkBeforeRun");
   for (const Run& run : runs) {
     const Recorded& r = *all[run.first];
     use(r.context);
@@ -475,14 +479,9 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
       add("  StrCpy $_SkD " + quoted(run.dir));
       add("  StrCpy $_SkRun " + std::to_string(run.end - run.first));
       add("  Call _SkBeforeRun");
-    } else if (isFolder(r)) {
-      add("  StrCpy $_SkHi \"\"");
-      add("  IfFileExists " + quoted(fileOf(r) + "\\*.*") + " 0 +2");
-      add("    StrCpy $_SkHi d");
-      add("  FileWrite $_SkH \"$_SkHi$\\r$\\n\"");
     } else {
-      add("  GetFileTime " + quoted(fileOf(r)) + " $_SkHi $_SkLo");
-      add("  FileWrite $_SkH \"$_SkHi $_SkLo$\\r$\\n\"");
+      add("  StrCpy $_SkE " + quoted(fileOf(r)));
+      add("  Call _SkNote");
     }
   }
   add("  FileClose $_SkH");
@@ -490,25 +489,32 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
   restore();
   add("FunctionEnd");
 
+  // a byte for $_SkE: '1' when nothing is there yet
+  add("Function _SkNote");
+  add("  StrCpy $_SkV 49");
+  add("  IfFileExists $_SkE 0 +2");
+  add("    StrCpy $_SkV 48");
+  add("  FileWriteByte $_SkH $_SkV");
+  add("FunctionEnd");
+
   add("Function _SkBeforeRun");
   add("  _SkNext:");
   add("  IntCmp $_SkRun 0 _SkDone");
   add("  FileRead $_SkNames $_SkE");
   add("  StrCpy $_SkE $_SkE -2");
-  add("  GetFileTime \"$_SkD\\$_SkE\" $_SkHi $_SkLo");
-  add("  FileWrite $_SkH \"$_SkHi $_SkLo$\\r$\\n\"");
+  add("  StrCpy $_SkE \"$_SkD\\$_SkE\"");
+  add("  Call _SkNote");
   add("  IntOp $_SkRun $_SkRun - 1");
   add("  Goto _SkNext");
   add("  _SkDone:");
   add("FunctionEnd");
 
-  // $_SkV: '1' when the file in $_SkE, noted as $_SkW before, is new or
-  // changed; an all-users entry on Windows 95 and 98 ($_SkDrop) never
+  // $_SkV: '1' when $_SkE, which was not there before ($_SkW 49), is
+  // there now; an all-users entry on Windows 95 and 98 ($_SkDrop) never
   add("Function _SkFileByte");
   add("  StrCpy $_SkV 48");
-  add("  GetFileTime $_SkE $_SkHi $_SkLo");
-  add("  StrCmp \"$_SkHi $_SkLo$\\r$\\n\" $_SkW +3");
-  add("  StrCmp $_SkHi \"\" +2");
+  add("  IntCmp $_SkW 49 0 +3 +3");
+  add("  IfFileExists $_SkE 0 +2");
   add("    StrCpy $_SkV 49");
   add("  StrCmp $_SkDrop 1 0 +2");
   add("    StrCpy $_SkV 48");
@@ -521,7 +527,7 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
   add("  FileRead $_SkNames $_SkE");
   add("  StrCpy $_SkE $_SkE -2");
   add("  StrCpy $_SkE \"$_SkD\\$_SkE\"");
-  add("  FileRead $_SkL $_SkW");
+  add("  FileReadByte $_SkL $_SkW");
   add("  Call _SkFileByte");
   add("  IntOp $_SkRun $_SkRun - 1");
   add("  Goto _SkNext");
@@ -567,6 +573,9 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
   add("  FileOpen $_SkNames \"$PLUGINSDIR\\sk-names\" r");
   add("  FileOpen $_SkL \"$PLUGINSDIR\\sk-before\" r");
   add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-keep\" w");
+  add("  StrCpy $_SkDrop 0");
+  add("  StrCpy $_SkRun 0");
+  add("  Call _SkAfterRun");
   int drop = 0;
   for (const Run& run : runs) {
     const Recorded& r = *all[run.first];
@@ -581,16 +590,11 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
       add("  Call _SkAfterRun");
       continue;
     }
-    add("  FileRead $_SkL $_SkW");  // the line _SkBefore wrote
-    if (isFolder(r)) {
+    add("  FileReadByte $_SkL $_SkW");  // what _SkBefore noted
+    if (r.entry.value("shared", false)) {
       add("  StrCpy $_SkV 48");
-      add("  StrCmp $_SkW \"d$\\r$\\n\" +3");
-      add("  IfFileExists " + quoted(fileOf(r) + "\\*.*") + " 0 +2");
-      add("    StrCpy $_SkV 49");
-    } else if (r.entry.value("shared", false)) {
-      add("  StrCpy $_SkV 48");
-      add("  ReadRegStr $_SkHi ${SK_ARP_ROOT} \"${_SkArpKey}\\SharedDLLs\" " + quoted(fileOf(r)));
-      add("  StrCmp $_SkHi \"\" +2");
+      add("  ReadRegStr $_SkW ${SK_ARP_ROOT} \"${_SkArpKey}\\SharedDLLs\" " + quoted(fileOf(r)));
+      add("  StrCmp $_SkW \"\" +2");
       add("    StrCpy $_SkV 49");
     } else {
       add("  StrCpy $_SkE " + quoted(fileOf(r)));
