@@ -15,6 +15,11 @@ part of its work, in interleaved rounds.
   load       a stub packed with 100,000 file records, cancelled at the
              confirmation, against a program that reads the same file in
              one piece, makes the loader's allocations and shows one box.
+  install    (--install-cost, on its own) the silent install of 10,000
+             small files (50 a folder) by an installer whose script puts
+             them in through Sweepkit.nsh's ${SkTree}, against the same
+             files put in by a plain `File /r`; each run into a folder
+             removed before it.
 
 Every program runs as a fresh copy of its file, after the same settling
 (the file system synced, then a pause), and only once no script interpreter
@@ -28,6 +33,7 @@ ratio is the median of the per-round ratios, with their interquartile range:
   startup    stub / ole, start to the confirmation box
   confirmed  stub / boxloop, whole runs
   load       stub / loader floor, whole runs
+  install    through the header / plain File /r, whole runs
 
 Everything lives in one Wine prefix under build/bench; every external
 command is bounded. Run it under an X server (scripts/bench starts
@@ -423,6 +429,87 @@ def measure_load(records, count, warmup):
     return benchstats.Ratio([r["elapsed"] for r in runs["stub"]], [r["elapsed"] for r in runs["floor"]])
 
 
+# ---- install -----------------------------------------------------------------
+
+INSTALL_DIR = "C:\\bench\\install"
+
+INSTALL_SCRIPTS = {
+    "header": r"""Unicode false
+OutFile "${OUTFILE}"
+RequestExecutionLevel admin
+!include Sweepkit.nsh
+Section
+  ${SkUninstaller}
+  ${SkOutPath} "$INSTDIR"
+  ${SkTree} "${TREE}"
+SectionEnd
+${SkFinish} "Sweepkit Bench" "Sweepkit Bench" "1.0"
+""",
+    "plain": r"""Unicode false
+OutFile "${OUTFILE}"
+RequestExecutionLevel admin
+Section
+  SetOutPath "$INSTDIR"
+  File /r "${TREE}\*"
+SectionEnd
+""",
+}
+
+
+def build_installers(file_count):
+    """The tree (small files, FILES_PER_FOLDER a folder) and the two
+    installers of it, built with makensis and dist's header."""
+    work = os.path.join(WORK, "install")
+    tree = os.path.join(work, "tree")
+    shutil.rmtree(work, ignore_errors=True)
+    files, _, _ = app_layout(file_count)
+    for folder, name in files:
+        os.makedirs(os.path.join(tree, folder), exist_ok=True)
+        with open(os.path.join(tree, folder, name), "w") as f:
+            f.write("%s\\%s\n" % (folder, name) * 8)
+    for side, script in INSTALL_SCRIPTS.items():
+        nsi = os.path.join(work, side + ".nsi")
+        with open(nsi, "w") as f:
+            f.write(script)
+        rc, text = run_bounded(["makensis", "-V1", "-X!addincludedir %s" % DIST,
+                                "-DOUTFILE=%s" % os.path.join(work, side + ".exe"), "-DTREE=%s" % tree, nsi],
+                               600, env=dict(os.environ))
+        if rc != 0:
+            raise BenchError("makensis %s failed (%d): %s" % (nsi, rc, text))
+    return work
+
+
+def run_install(work, side, file_count):
+    """One silent install into an emptied folder; then what it installed is
+    counted."""
+    shutil.rmtree(unix(INSTALL_DIR), ignore_errors=True)
+    setup = fresh_copy(os.path.join(work, side + ".exe"), "setup.exe")
+    # /D= last and unquoted, as NSIS takes it
+    r = runner([], [setup, "/S", "/D=" + INSTALL_DIR])
+    if r["exit"] != 0 or r["boxes"]:
+        raise BenchError("%s install: exit %s, %d boxes\n%s" % (side, r["exit"], len(r["boxes"]), r["text"]))
+    found = sum(len(names) for _, _, names in os.walk(unix(INSTALL_DIR)))
+    want = file_count + (1 if side == "header" else 0)  # and uninstall.exe
+    if found != want:
+        raise BenchError("%s install: %d files in %s, %d expected" % (side, found, INSTALL_DIR, want))
+    return r
+
+
+def measure_install(file_count, count, warmup):
+    print("bench: install: %d files, %d a folder, through the header and by File /r; %d rounds after %d warm-up"
+          % (file_count, FILES_PER_FOLDER, count, warmup), flush=True)
+    work = build_installers(file_count)
+    for side in INSTALL_SCRIPTS:
+        print("bench: install: %s installer %d bytes" % (side, os.path.getsize(os.path.join(work, side + ".exe"))))
+    runs = rounds("install", {side: (lambda side=side: run_install(work, side, file_count))
+                              for side in INSTALL_SCRIPTS}, count, warmup)
+    for side, rs in runs.items():
+        print("install at %d files: %s: whole %s" % (file_count, side, benchstats.spread([r["elapsed"] for r in rs])),
+              flush=True)
+    shutil.rmtree(unix(INSTALL_DIR), ignore_errors=True)
+    return benchstats.Ratio([r["elapsed"] for r in runs["header"]], [r["elapsed"] for r in runs["plain"]])
+
+
 # ---- report ------------------------------------------------------------------
 
 def machine():
@@ -461,12 +548,18 @@ def main():
     ap.add_argument("--poll", type=int, default=1, help="the runner's poll interval for boxes, ms (default 1)")
     ap.add_argument("--baseline", help="another stub image: removal and confirmed of this stub over it, "
                     "interleaved in every round (uninstall only)")
+    ap.add_argument("--install-cost", action="store_true",
+                    help="only the install through the header against a plain File /r (target: at most 1.10)")
+    ap.add_argument("--install-files", type=int, default=10000, help="files of --install-cost (default 10000)")
     args = ap.parse_args()
     global POLL_MS, SETTLE_S, BASELINE
     POLL_MS, SETTLE_S = args.poll, args.settle
     BASELINE = args.baseline and os.path.abspath(args.baseline)
     if BASELINE:
         args.only = "uninstall"
+    if args.install_cost and (args.only or BASELINE):
+        print("bench: --install-cost runs on its own")
+        return 2
     sizes = [int(s) for s in args.sizes.split(",") if s]
     if args.rounds < 1 or not sizes or min(sizes) < 1:
         print("bench: --rounds and every size must be at least 1")
@@ -483,12 +576,14 @@ def main():
             return 2
     started = time.monotonic()
     print("bench: machine: %s" % machine())
-    uninstall, load = {}, None
+    uninstall, load, install = {}, None, None
     try:
         prepare_prefix()
-        if args.only in (None, "uninstall"):
+        if args.install_cost:
+            install = measure_install(args.install_files, args.rounds, args.warmup)
+        if args.only in (None, "uninstall") and not args.install_cost:
             uninstall = measure_uninstall(sizes, args.rounds, args.warmup)
-        if args.only in (None, "load"):
+        if args.only in (None, "load") and not args.install_cost:
             load = measure_load(args.load_records, args.rounds, args.warmup)
     except BenchError as e:
         print("bench: FAILED: %s" % e)
@@ -508,6 +603,9 @@ def main():
                 print(marked(uninstall[size][name].line(name + (" over the baseline" if BASELINE else ""), note)))
     if load:
         print(marked(load.line("load", "%d records" % args.load_records)))
+    if install:
+        print(marked(install.line("install through the header over File /r",
+                                  "%d files; target at most 1.10" % args.install_files)))
     return 0
 
 

@@ -117,6 +117,61 @@ class Refusals(Tool):
         self.assertTrue(recorded["files"][0]["shared"])
 
 
+class PlainOutPaths(Tool):
+    """A recorded file lies in the folder of the last SkOutPath; a plain
+    SetOutPath between them would install it elsewhere than recorded, so the
+    build stops at the SetOutPath's line. A plain SetOutPath that no
+    recorded file follows (the plugins folder, a helper run and gone) builds."""
+
+    # (what, the script's lines from line 7, the SetOutPath's line)
+    REFUSED = [
+        ("a file", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
+                    'SetOutPath "$INSTDIR\\other"', '${SkFile} "app.exe"'], 10),
+        ("lower case, indented, unquoted", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"',
+                                            '  setoutpath $INSTDIR\\other', '${SkFile} "app.exe"'], 9),
+        ("a shared DLL", ['${SkUninstaller}', '${SkOutPath} "$SYSDIR"', 'SetOutPath "$INSTDIR"',
+                          '${SkSharedDll} "app.exe"'], 9),
+        ("in the next section", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
+                                 'SetOutPath "$INSTDIR\\other"', 'SectionEnd', 'Section "More"',
+                                 '${SkFile} "app.exe"'], 10),
+    ]
+    BUILT = [
+        ("the plugins folder, nothing recorded after it",
+         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"', 'InitPluginsDir',
+          'SetOutPath $PLUGINSDIR', 'File "app.exe"', "ExecWait '\"$PLUGINSDIR\\app.exe\"'"]),
+        ("SkOutPath between", ['${SkUninstaller}', 'SetOutPath $PLUGINSDIR', 'File "app.exe"',
+                               '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"']),
+        ("commented out", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '; SetOutPath "$INSTDIR\\other"',
+                           '# SetOutPath "$INSTDIR\\other"', '${SkFile} "app.exe"']),
+        ("the next section sets its own", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
+                                           'SetOutPath $PLUGINSDIR', 'SectionEnd', 'Section "More"',
+                                           '${SkOutPath} "$INSTDIR\\more"', '${SkFile} "app.exe"']),
+        ("a tree, which sets its own folders", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkTree} "tree"',
+                                                '${SkFile} "app.exe"']),
+    ]
+
+    def test_a_plain_setoutpath_before_a_recorded_file_stops_the_build_at_its_line(self):
+        for what, lines, line in self.REFUSED:
+            with self.subTest(what):
+                rc, out, _ = makensis(script("\n".join(lines)), self.work)
+                self.assertNotEqual(rc, 0, out)
+                self.assertIn("app.nsi:%d: " % line, out)
+                self.assertIn("SetOutPath", out)
+
+    def test_a_plain_setoutpath_no_recorded_file_follows_builds(self):
+        os.makedirs(os.path.join(self.work, "tree", "sub"))
+        with open(os.path.join(self.work, "tree", "sub", "a.txt"), "w") as f:
+            f.write("a")
+        # with the .onInit of a script that shows a picture from the plugins folder
+        before = 'Function .onInit\n  StrCpy $group "App"\n  InitPluginsDir\n  SetOutPath $PLUGINSDIR\n  File "app.exe"\nFunctionEnd'
+        for what, lines in self.BUILT:
+            with self.subTest(what):
+                rc, out, m = makensis(script("\n".join(lines), before), self.work, flags=["-WX"])
+                self.assertEqual(rc, 0, out)
+                self.assertIn({"dir": "{app}", "name": "app.exe"} if what != "the next section sets its own"
+                              else {"dir": "{app}\\more", "name": "app.exe"}, m["files"])
+
+
 # The folders the shell context picks, per-user and all-users.
 CONTEXT_PAIRS = [("programs", "commonprograms"), ("startmenu", "commonstartmenu"), ("desktop", "commondesktop")]
 
