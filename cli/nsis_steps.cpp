@@ -303,8 +303,9 @@ std::string Joined(const std::string& dir, const std::string& name) {
   return name.empty() ? dir : dir + "\\" + name;
 }
 
-// Plain SetOutPath lines by script, for the files recorded after one.
-std::vector<size_t> SetOutPathLines(const std::string& script) {
+// The lines of a script that start with one of `words` (an NSIS command,
+// any case), by number; none when the script cannot be read.
+std::vector<size_t> CommandLines(const std::string& script, std::initializer_list<const char*> words) {
   std::vector<size_t> found;
   Bytes b;
   try {
@@ -318,12 +319,12 @@ std::vector<size_t> SetOutPathLines(const std::string& script) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     size_t i = text.find_first_not_of(" \t", start);
-    static const char kWord[] = "setoutpath";
-    if (i != std::string::npos && i + 10 <= end) {
-      std::string word = text.substr(i, 10);
+    size_t stop = i == std::string::npos ? end : text.find_first_of(" \t\r", i);
+    if (i != std::string::npos && i < end) {
+      std::string word = text.substr(i, std::min(stop, end) - i);
       std::transform(word.begin(), word.end(), word.begin(), [](unsigned char ch) { return std::tolower(ch); });
-      if (word == kWord && (i + 10 == end || std::isspace(static_cast<unsigned char>(text[i + 10]))))
-        found.push_back(line);
+      for (const char* w : words)
+        if (word == w) found.push_back(line);
     }
     ++line;
     start = end + 1;
@@ -351,13 +352,19 @@ ScriptLine WhereRecorded(const Json& r) {
   return w;
 }
 
-// A plain SetOutPath between the SkOutPath a file's macro installs into and
-// the macro: the file would be recorded in one folder and written in
-// another. The first such line, or "".
-std::string PlainSetOutPath(const std::vector<ScriptLine>& outpaths, const std::vector<ScriptLine>& installs) {
-  std::map<std::string, std::vector<size_t>> plain;
+// A file recorded where its macro does not write it: a plain SetOutPath
+// between the SkOutPath it installs into and the macro (recorded in one
+// folder, written in another), or that SkOutPath in another section or
+// function (which may not run: the folder would not be there). The first
+// such line, or "".
+std::string MisplacedFile(const std::vector<ScriptLine>& outpaths, const std::vector<ScriptLine>& installs) {
+  std::map<std::string, std::vector<size_t>> plain, bounds;
   for (const ScriptLine& f : installs) {
-    if (!plain.count(f.path)) plain[f.path] = SetOutPathLines(f.path);
+    if (!plain.count(f.path)) {
+      plain[f.path] = CommandLines(f.path, {"setoutpath"});
+      bounds[f.path] = CommandLines(f.path, {"section", "sectionend", "function", "functionend", "sectiongroup",
+                                             "sectiongroupend"});
+    }
     size_t lastSk = 0;
     for (const ScriptLine& o : outpaths)
       if (o.path == f.path && o.line < f.line) lastSk = std::max(lastSk, o.line);
@@ -365,13 +372,21 @@ std::string PlainSetOutPath(const std::vector<ScriptLine>& outpaths, const std::
       if (line > lastSk && line < f.line)
         return f.shown + ":" + std::to_string(line) + ": a plain SetOutPath before the file recorded at line " +
                std::to_string(f.line) + "; use SkOutPath, so that files are recorded in the folder they go to";
+    for (size_t line : bounds[f.path])
+      if (lastSk && line > lastSk && line < f.line)
+        return f.shown + ":" + std::to_string(f.line) + ": the file's folder is set by the SkOutPath at line " +
+               std::to_string(lastSk) + ", in another section or function, which may not run; set it with "
+               "SkOutPath in this one";
   }
   return "";
 }
 
 // The run-time half: the byte per template entry (files, shortcuts, keys)
-// that the finisher's --only reads. _SkKeepEarly keeps only the Add/Remove
-// Programs key, for the uninstaller written before anything is installed;
+// that the finisher's --only reads. _SkKeepEarly, for the uninstaller
+// written before anything is installed, keeps the Add/Remove Programs key
+// and every file, shortcut and folder whose path is free ('f'): should the
+// installation stop half way, that uninstaller removes what it may have
+// made and nothing that was there;
 // _SkAfter, at the end, keeps a shared DLL whose count this installation
 // raised (its mark under the Add/Remove Programs key) and a key whose macro
 // ran, and asks the finisher ('n') to keep a file, shortcut or folder that
@@ -432,7 +447,7 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::strin
   add("Function _SkKeepEarly");
   contexts();
   add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-keep\" w");
-  constant(std::string(lists[0].size() + lists[1].size(), '0'));
+  constant(std::string(lists[0].size() + lists[1].size(), 'f'));
   for (const Recorded& r : lists[2]) {
     if (r.mark == "arp")
       keyByte(r);
@@ -595,7 +610,7 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
                    [](const auto& a, const auto& b) { return Depth(a.entry) > Depth(b.entry); });
 
   std::string finishAt = StringOr(settings, "at", "?");
-  std::string plainOutPath = PlainSetOutPath(outpaths, installs);
+  std::string plainOutPath = MisplacedFile(outpaths, installs);
   if (!plainOutPath.empty()) {
     std::cout << "Sweepkit refuses: " << plainOutPath << "\n";
     std::cout.flush();

@@ -300,8 +300,11 @@ static int Present(const BlockFile* entry) {
 // What the installation wrote, from the installer's byte per template
 // entry (files, then shortcuts, then keys): '1' keeps the entry; 'n' keeps
 // a file or shortcut that is there now and was not when the installation
-// began (`noted`: '1' for each path then free); anything else, or no byte,
-// drops it. With `note`, the paths free now are noted instead.
+// began (`noted`: '1' for each path then free); 'f' one whose path is free
+// now (the uninstaller written first: if the installation stops half way,
+// it removes only what the installation may have made); anything else, or
+// no byte, drops it. With `note`, the paths free now are noted. Without
+// `keep`, every key is kept and every file or shortcut that is there.
 static void KeepOnly(BlockData* data, const FileBytes* keep, const FileBytes* noted, u8* note) {
   void* lists[3] = {data->files, data->shortcuts, data->keys};
   u32* counts[3] = {&data->fileCount, &data->shortcutCount, &data->keyCount};
@@ -312,9 +315,13 @@ static void KeepOnly(BlockData* data, const FileBytes* keep, const FileBytes* no
     u32 kept = 0;
     for (u32 i = 0; i < *counts[l]; i++, at++) {
       const BlockFile* entry = (const BlockFile*)(records + i * sizes[l]);  // dir and name come first
-      if (note && l < 2) note[at] = Present(entry) ? '0' : '1';
-      u8 mark = at < keep->size ? keep->data[at] : 0;
-      if (mark == 'n' && l < 2) mark = at < noted->size && noted->data[at] == '1' && Present(entry) ? '1' : 0;
+      u8 mark = !keep ? '1' : at < keep->size ? keep->data[at] : 0;
+      if (l < 2) {
+        int present = Present(entry);
+        if (note) note[at] = present ? '0' : '1';
+        if (!keep || mark == 'f') mark = present == !keep ? '1' : 0;
+        if (mark == 'n') mark = at < noted->size && noted->data[at] == '1' && present ? '1' : 0;
+      }
       if (mark == '1') MemCopy(records + kept++ * sizes[l], entry, sizes[l]);
     }
     *counts[l] = kept;
@@ -346,6 +353,9 @@ static int Finish(void) {
   BlockData old;
   MemZero(&old, sizeof old);
   if (Args.mergePath && !ReadOldUninstaller(Args.mergePath, &oldFile, &old)) return EXIT_REFUSED;
+  // At the end of an installation (OLD is the uninstaller written at its
+  // start), what OLD lists that is not there is not the installation's.
+  if (Args.notedPath) KeepOnly(&old, 0, 0, 0);
 
   // The stub takes a final 0x5C byte for a separator: in a folder whose
   // name ends in a double-byte character with that trail byte, every entry

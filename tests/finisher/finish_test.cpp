@@ -362,8 +362,12 @@ TEST(Finisher, OnlyWhatTheInstallationWroteIsListed) {
   EXPECT_EQ(2, Finish(kArguments + " --only a --only b").code);
 }
 
-// 'n' asks whether the installation made the entry: kept when something is
-// at its path now and nothing was when the first run noted the paths.
+// The uninstaller written first lists what is free ('f'): should the
+// installation stop there, it removes only what the installation may have
+// made. 'n' at the end asks whether the installation made the entry: kept
+// when something is at its path now and nothing was when the first run
+// noted the paths; what the first uninstaller listed and is not there is
+// dropped from it.
 TEST(Finisher, NewEntriesAreThoseNothingWasAtBefore) {
   Machine(TemplateBytes(ExampleJson()));
   ASSERT_EQ(0, Finish(kArguments).code);
@@ -385,11 +389,15 @@ TEST(Finisher, NewEntriesAreThoseNothingWasAtBefore) {
     }
     for (size_t i = 0; i < paths.size(); i++)
       if (before[i]) SimAddFile(paths[i], "there before");
-    SimAddFile("C:\\setup\\keep", std::string(paths.size() + all.keys.size(), '0'));
+    SimAddFile("C:\\setup\\keep", std::string(paths.size(), 'f') + std::string(all.keys.size(), '0'));
     Outcome first = Finish(kArguments + " --only C:\\setup\\keep --note C:\\setup\\noted");
     ASSERT_EQ(0, first.code) << first.err;
     Loaded early = Load(kOut);
-    EXPECT_TRUE(early.files.empty() && early.shortcuts.empty()) << "nothing written yet is listed";
+    std::vector<std::string> free[2];
+    for (size_t i = 0; i < paths.size(); i++)
+      if (!before[i]) free[i < all.files.size() ? 0 : 1].push_back(i < all.files.size() ? all.files[i] : all.shortcuts[i - all.files.size()]);
+    EXPECT_EQ(free[0], early.files) << "round " << round;
+    EXPECT_EQ(free[1], early.shortcuts) << "round " << round;
     for (size_t i = 0; i < paths.size(); i++)
       if (after[i] && !before[i]) SimAddFile(paths[i], "installed");
     SimAddFile("C:\\setup\\keep", std::string(paths.size(), 'n') + std::string(all.keys.size(), '1'));

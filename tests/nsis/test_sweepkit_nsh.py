@@ -78,6 +78,10 @@ class Refusals(Tool):
         ("a plain SetOutPath before a recorded file",
          ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '  setoutpath "$INSTDIR\\other"', '${SkFile} "app.exe"'],
          9, "plain SetOutPath before the file recorded at line 10"),
+        ("a file whose SkOutPath is in another section, which may not run",
+         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', 'SectionEnd', 'Section /o "Docs"',
+          '${SkOutPath} "$INSTDIR\\docs"', 'SectionEnd', 'Section "Tools"', '${SkFile} "app.exe"'],
+         14, "the SkOutPath at line 11, in another section"),
     ]
 
     def test_each_refusal_stops_the_build_at_the_line(self):
