@@ -103,11 +103,12 @@ class Case:
     """
 
     def __init__(self, app, script, payload, present=None, values=(), installed=(), kept=None,
-                 replaced=(), watched=(), expect=None, folder_kept=False):
+                 replaced=(), watched=(), expect=None, folder_kept=False, install_exit=0):
         self.app, self.script, self.payload = app, script, payload
         self.present, self.values = dict(present or {}), list(values)
         self.installed, self.kept, self.replaced = list(installed), dict(kept or {}), list(replaced)
         self.watched, self.expect, self.folder_kept = list(watched), dict(expect or {}), folder_kept
+        self.install_exit = install_exit
 
     @property
     def install_dir(self):
@@ -197,7 +198,7 @@ def run_case(name, case):
         r = s.drive(installer.install_lines(setup, app) +
                     ["exists %s" % h.quote(p) for p in installed + [app + "\\uninstall.exe"]] +
                     reading_lines(watched), timeout=installer.INSTALL_WAIT // 1000 + 60)
-        h.check(r.rc == 0 and r.exits == [0], "the silent install", r)
+        h.check(r.rc == 0 and r.exits == [case.install_exit], "the silent install", r)
         got = readings(r, watched)
         wrong = ["%s %s %s: %s, expected %s" % (k + (got[k], v)) for k, v in expect.items() if got[k] != v]
         h.check(not wrong, "after the install:\n  " + "\n  ".join(wrong), r)
@@ -366,9 +367,33 @@ SectionEnd
                    "{programs}\\Vantor Nested\\Sub\\b.lnk"]))
 
 
+def installer_stopped_half_way(name):
+    """The script stops in its section (Abort) after two of its files: the
+    installer ends with exit code 2, and the uninstaller it wrote first
+    removes what the installation made and keeps the user's file that was in
+    the folder before."""
+    run_case(name, Case(
+        "Vantor Halfway",
+        r"""Section
+  ${SkUninstaller}
+  ${SkOutPath} "$INSTDIR"
+  ${SkFile} "${PAYLOAD}/app.exe"
+  ${SkOutPath} "$INSTDIR\data"
+  ${SkFile} "${PAYLOAD}/data.txt"
+  Abort "stopped half way"
+  ${SkFile} "${PAYLOAD}/late.txt"
+SectionEnd
+""",
+        {"app.exe": "app\n", "data.txt": "data\n", "late.txt": "late\n"},
+        present={"{app}\\notes.txt": "the user's notes"},
+        installed=["{app}\\app.exe", "{app}\\data\\data.txt"],
+        kept={"{app}\\notes.txt": "the user's notes"},
+        folder_kept=True, install_exit=2))
+
+
 SCENARIOS = {f.__name__: f for f in [installer_unselected_shared_dll, installer_only_if_absent,
                                      installer_overwrite_off, installer_all_users_at_run_time,
-                                     installer_nested_shortcut]}
+                                     installer_nested_shortcut, installer_stopped_half_way]}
 
 if __name__ == "__main__":
     sys.exit(h.main(SCENARIOS))
