@@ -175,8 +175,7 @@ struct TreeWalk {
           break;
         case FolderEntry::File:
           ++files;
-          records.push_back(Json{{"k", "file"}, {"dir", recDir}, {"name", Braced(e.name)},
-                                 {"nsis", outDir + "\\" + Dollars(e.name)}, {"at", at}});
+          records.push_back(Json{{"k", "file"}, {"dir", recDir}, {"name", Braced(e.name)}, {"at", at}});
           break;
         case FolderEntry::Missing:
           problems.push_back(at + ": the link " + full + " leads nowhere");
@@ -199,7 +198,7 @@ struct TreeWalk {
     }
     // the destination itself only when it is not a bare folder constant
     if (!parts.empty() || !BareConstant(dest))
-      folders.push_back({parts.size(), Json{{"k", "file"}, {"dir", recDir}, {"name", ""}, {"nsis", outDir}, {"at", at}}});
+      folders.push_back({parts.size(), Json{{"k", "file"}, {"dir", recDir}, {"name", ""}, {"at", at}}});
     ancestors.push_back(id);
     for (const std::string& name : subfolders) {
       parts.push_back(name);
@@ -246,7 +245,7 @@ struct Recorded {
   Json entry;       // the manifest's entry
   std::string at;   // the script line that recorded it
   int context = 0;  // 1, 2: its folder is the per-user or all-users one
-  std::string nsis;  // its path as the script wrote it, if recorded
+  std::string nsis;  // a file's path as the script wrote it
   std::string mark;  // a key's: the variable its macro sets when it runs
   bool shctx = false;
 };
@@ -265,42 +264,6 @@ std::pair<int, int> ContextFolder(const std::string& dir) {
         return {row, c + 1};
     }
   return {-1, 0};
-}
-
-// A manifest text (constants in braces, {{ for a brace) as an NSIS string:
-// the folders as the variables the installer wrote them with, named values
-// as their variables, a dollar doubled.
-std::string NsisText(const std::string& text) {
-  static const std::pair<const char*, const char*> kFolders[] = {
-      {"app", "$INSTDIR"}, {"win", "$WINDIR"}, {"sys", "$SYSDIR"}, {"fonts", "$FONTS"},
-      {"pf", "$PROGRAMFILES"}, {"cf", "$COMMONFILES"}};
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '{' && i + 1 < text.size() && text[i + 1] == '{') {
-      out += '{';
-      ++i;
-    } else if (c == '{') {
-      size_t close = text.find('}', i);
-      std::string name = text.substr(i + 1, close - i - 1);
-      std::string value = "$" + name;
-      for (const auto& f : kFolders)
-        if (name == f.first) value = f.second;
-      for (const auto& row : kContextFolders)
-        if (name == row[0] || name == row[1]) value = row[2];
-      out += value;
-      i = close;
-    } else if (c == '$') {
-      out += "$$";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string Joined(const std::string& dir, const std::string& name) {
-  return name.empty() ? dir : dir + "\\" + name;
 }
 
 // The lines of a script that start with one of `words` (an NSIS command,
@@ -419,11 +382,6 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::strin
     add("  StrCmp $_SkCtx $_SkAllP 0 +2");
     add("    SetShellVarContext all");
   };
-  // the path as the script wrote it, or else rebuilt from the entry
-  auto fileOf = [](const Recorded& r) {
-    if (!r.nsis.empty()) return r.nsis;
-    return Joined(NsisText(StringOr(r.entry, "dir", "")), NsisText(StringOr(r.entry, "name", "")));
-  };
   auto keyByte = [&](const Recorded& r) {
     std::string mark = "$_SkK" + r.mark;
     add("  StrCpy $_SkV 48");
@@ -473,7 +431,8 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::strin
       add("  StrCpy $_SkV 110");
       if (shared) {
         add("  StrCpy $_SkV 48");
-        add("  ReadRegStr $_SkW ${SK_ARP_ROOT} \"${_SkArpKey}\\SharedDLLs\" " + quoted(fileOf(r)));
+        // the value name _SkCountShared wrote: the path as the script spelled it
+        add("  ReadRegStr $_SkW ${SK_ARP_ROOT} \"${_SkArpKey}\\SharedDLLs\" " + quoted(r.nsis));
         add("  StrCmp $_SkW \"\" +2");
         add("    StrCpy $_SkV 49");
       }

@@ -453,10 +453,8 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkText path `${path}`
   !insertmacro _SkForceField
   !define /redef _Sk_dirj `${_Sk_j}`
-  !insertmacro _SkJsonOf `${path}`
-  !define /redef _Sk_nsisj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
-  !insertmacro _SkRecord `{"k":"file","dir":"${_Sk_dirj}","name":""${_Sk_force},"nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"file","dir":"${_Sk_dirj}","name":""${_Sk_force},"at":"${_Sk_j}"}`
   CreateDirectory `${path}`
 !macroend
 !define SkDir "!insertmacro SkDir"
@@ -476,8 +474,6 @@ Var /GLOBAL _SkSetArgs
   !insertmacro _SkText named `${_Sk_linkname}`
   !define /redef _Sk_namej `${_Sk_j}`
   !insertmacro _SkForceField
-  !insertmacro _SkJsonOf `${link}`
-  !define /redef _Sk_nsisj `${_Sk_j}`
   !insertmacro _SkJsonOf `${_SkAt}`
   !if "${_Sk_dirj}" == "{desktop}"
     !define /redef _Sk_kindj file
@@ -487,7 +483,7 @@ Var /GLOBAL _SkSetArgs
     !define /redef _Sk_kindj shortcut
     CreateDirectory `${_Sk_linkdir}`
   !endif
-  !insertmacro _SkRecord `{"k":"${_Sk_kindj}","dir":"${_Sk_dirj}","name":"${_Sk_namej}"${_Sk_force},"nsis":"${_Sk_nsisj}","at":"${_Sk_j}"}`
+  !insertmacro _SkRecord `{"k":"${_Sk_kindj}","dir":"${_Sk_dirj}","name":"${_Sk_namej}"${_Sk_force},"at":"${_Sk_j}"}`
   CreateShortCut `${link}` `${target}` ${more}
 !macroend
 !macro SkShortcut link target
