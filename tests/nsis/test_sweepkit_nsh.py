@@ -75,13 +75,6 @@ class Refusals(Tool):
         ("a file without SkOutPath", ['${SkUninstaller}', '${SkFile} "app.exe"'], 8, "SkOutPath"),
         ("a wildcard", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "*.exe"'], 9, "wildcard"),
         ("no SkUninstaller", ['${SkOutPath} "$INSTDIR"'], 9, "SkUninstaller"),
-        ("a plain SetOutPath before a recorded file",
-         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '  setoutpath "$INSTDIR\\other"', '${SkFile} "app.exe"'],
-         9, "plain SetOutPath before the file recorded at line 10"),
-        ("a file whose SkOutPath is in another section, which may not run",
-         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', 'SectionEnd', 'Section /o "Docs"',
-          '${SkOutPath} "$INSTDIR\\docs"', 'SectionEnd', 'Section "Tools"', '${SkFile} "app.exe"'],
-         14, "the SkOutPath at line 11, in another section"),
     ]
 
     def test_each_refusal_stops_the_build_at_the_line(self):
@@ -92,15 +85,8 @@ class Refusals(Tool):
                 self.assertIn("app.nsi:%d: " % line, out)
                 self.assertIn(reason, out)
 
-    def test_plain_setoutpath_for_a_helper_builds(self):
-        # a helper program in the plug-ins folder, no recorded file after it;
-        # a key outside every section and function would never be marked
-        body = ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"', 'SetOutPath $PLUGINSDIR',
-                'File "app.exe"', 'ExecWait "$PLUGINSDIR\\app.exe"', '${SkOutPath} "$INSTDIR\\bin"',
-                '${SkFile} "app.exe"']
-        rc, out, m = makensis(script("\n".join(body)), self.work)
-        self.assertEqual(rc, 0, out)
-        self.assertEqual([f["dir"] for f in m["files"]], ["{app}", "{app}\\bin"])
+    def test_a_key_outside_every_section_is_refused(self):
+        # it would never be marked as run
         rc, out, _ = makensis(script("${SkUninstaller}", before='${SkKey} HKCU "Software\\Vantor"'), self.work)
         self.assertNotEqual(rc, 0, out)
         self.assertIn("app.nsi:5: SkKey belongs in the section", out)
@@ -138,6 +124,10 @@ class PlainOutPaths(Tool):
         ("in the next section", ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', '${SkFile} "app.exe"',
                                  'SetOutPath "$INSTDIR\\other"', 'SectionEnd', 'Section "More"',
                                  '${SkFile} "app.exe"'], 10),
+        # the SkOutPath may not run, and its folder would not be there
+        ("its SkOutPath in a section that may not run",
+         ['${SkUninstaller}', '${SkOutPath} "$INSTDIR"', 'SectionEnd', 'Section /o "Docs"',
+          '${SkOutPath} "$INSTDIR\\docs"', 'SectionEnd', 'Section "Tools"', '${SkFile} "app.exe"'], 14),
     ]
     BUILT = [
         ("the plugins folder, nothing recorded after it",
@@ -160,7 +150,7 @@ class PlainOutPaths(Tool):
                 rc, out, _ = makensis(script("\n".join(lines)), self.work)
                 self.assertNotEqual(rc, 0, out)
                 self.assertIn("app.nsi:%d: " % line, out)
-                self.assertIn("SetOutPath", out)
+                self.assertIn("OutPath", out)
 
     def test_a_plain_setoutpath_no_recorded_file_follows_builds(self):
         os.makedirs(os.path.join(self.work, "tree", "sub"))
