@@ -228,14 +228,16 @@ bool Kept(const std::string& item, const std::set<std::string>& owners) {
   return false;
 }
 
-// The clean run's script as a run whose script folder (NT) got another
-// name would write it.
-std::string Renamed(std::string script, const SimProcessRecord& clean, const SimProcessRecord& now) {
-  if (clean.commandLine.rfind("\"", 0) != 0 || clean.currentDirectory == now.currentDirectory) return script;
-  for (size_t at = 0; (at = script.find(clean.currentDirectory, at)) != std::string::npos;
-       at += now.currentDirectory.size())
-    script.replace(at, clean.currentDirectory.size(), now.currentDirectory);
-  return script;
+// The clean run's script, or command line, as a run whose script folder
+// (NT) got another name (a name taken, a folder that could not be made)
+// would write it: the folder's path and its name replaced.
+std::string Renamed(std::string text, const SimProcessRecord& clean, const SimProcessRecord& now) {
+  if (clean.commandLine.rfind("\"", 0) != 0 || clean.currentDirectory == now.currentDirectory) return text;
+  auto leaf = [](const std::string& p) { return p.substr(p.find_last_of('\\') + 1); };
+  for (auto [from, to] : {std::make_pair(clean.currentDirectory, now.currentDirectory),
+                          std::make_pair(leaf(clean.currentDirectory), leaf(now.currentDirectory))})
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  return text;
 }
 
 void FaultSweep::Sweep(const App& app, const char* label) {
@@ -313,7 +315,8 @@ void FaultSweep::Sweep(const App& app, const char* label) {
       }
       const auto& processes = SimProcesses();
       if (processes.size() != (hasScript ? 1u : 0u) ||
-          (hasScript && (processes[0].commandLine != started.commandLine || processes[0].flags != started.flags ||
+          (hasScript && (processes[0].commandLine != Renamed(started.commandLine, started, processes[0]) ||
+                         processes[0].flags != started.flags ||
                          (!processes[0].resumed && name != "ResumeThread")))) {
         ADD_FAILURE() << where << ": " << processes.size() << " processes started, script "
                       << (hasScript ? "present" : "absent");
