@@ -8,7 +8,6 @@
 #include <map>
 #include <set>
 
-#include "cli/codepage.h"
 #include "cli/host_io.h"
 #include "cli/pack.h"
 
@@ -370,178 +369,53 @@ std::string PlainSetOutPath(const std::vector<ScriptLine>& outpaths, const std::
   return "";
 }
 
-// The run-time half: functions that find out which entries this
-// installation wrote. _SkBefore notes every file's time and every folder's
-// existence before anything is installed; _SkAfter writes a byte per entry
-// ('1': listed) for the finisher's --only: a file new or changed since, a
-// folder new since, a shared DLL whose count this installation raised (its
-// mark under the Add/Remove Programs key), a key whose macro ran. Entries in
-// the context folders are checked in both contexts. _SkKeepEarly lists only
-// the Add/Remove Programs key, for the uninstaller written before anything.
-//
-// Consecutive files of one folder (a tree's) are a run: the folder is set
-// once and a loop reads their names from `names`, a file the installer
-// carries (in `codepage`), so that makensis compiles a few lines per folder
-// rather than several per file.
-void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std::vector<std::string>* lines,
-                      std::string* names) {
+// The run-time half: the byte per template entry (files, shortcuts, keys)
+// that the finisher's --only reads. _SkKeepEarly keeps only the Add/Remove
+// Programs key, for the uninstaller written before anything is installed;
+// _SkAfter, at the end, keeps a shared DLL whose count this installation
+// raised (its mark under the Add/Remove Programs key) and a key whose macro
+// ran, and asks the finisher ('n') to keep a file, shortcut or folder that
+// is there now and was not when the installation began (it noted that with
+// --note). An all-users entry on Windows 95 and 98, whose folders are the
+// per-user ones, is left to its per-user twin.
+void RunTimeFunctions(const std::vector<Recorded>* lists, std::vector<std::string>* lines) {
   auto add = [&](const std::string& line) { lines->push_back(line + "\n"); };
   auto quoted = [](const std::string& text) {
     std::string q;
     if (!NsisQuoted(text, &q)) throw PackError("a path holds all three kinds of quote: " + text);
     return q;
   };
-  for (const char* v : {"_SkH", "_SkL", "_SkV", "_SkW", "_SkCtx", "_SkAllP", "_SkSame", "_SkD", "_SkE", "_SkNames",
-                        "_SkRun", "_SkDrop"})
+  for (const char* v : {"_SkH", "_SkV", "_SkW", "_SkCtx", "_SkAllP", "_SkSame"})
     add(std::string("Var /GLOBAL ") + v);
-  // The context the script left, put back at the end. Windows 95 and 98
-  // ($_SkSame 1) have one set of folders and no context to tell by them:
-  // there nothing is switched, and only the per-user entries are checked.
+  // $_SkAllP: the all-users Programs folder, which an SHCTX key's mark
+  // holds when it ran in that context; the script's context is put back.
+  // Windows 95 and 98 ($_SkSame 1) have one set of folders: nothing is
+  // switched there.
   auto contexts = [&]() {
     add("  ReadRegStr $_SkW HKLM \"Software\\Microsoft\\Windows NT\\CurrentVersion\" \"CurrentVersion\"");
     add("  StrCpy $_SkSame 1");
     add("  StrCpy $_SkCtx $SMPROGRAMS");
     add("  StrCpy $_SkAllP $SMPROGRAMS");
-    add("  StrCmp $_SkW \"\" +5");
+    add("  StrCmp $_SkW \"\" +7");
     add("  StrCpy $_SkSame 0");
     add("  SetShellVarContext all");
     add("  StrCpy $_SkAllP $SMPROGRAMS");
     add("  SetShellVarContext current");
-  };
-  auto restore = [&]() {
-    add("  StrCmp $_SkSame 1 +4");
-    add("  SetShellVarContext current");
     add("  StrCmp $_SkCtx $_SkAllP 0 +2");
     add("    SetShellVarContext all");
   };
-  int current = 1;
-  auto use = [&](int context) {
-    if (context && context != current) {
-      add("  StrCmp $_SkSame 1 +2");
-      add(context == 2 ? "  SetShellVarContext all" : "  SetShellVarContext current");
-    }
-    if (context) current = context;
-  };
-  // the path as the script wrote it (the context folders then read as the
-  // context switched to says), or else rebuilt from the entry
+  // the path as the script wrote it, or else rebuilt from the entry
   auto fileOf = [](const Recorded& r) {
     if (!r.nsis.empty()) return r.nsis;
     return Joined(NsisText(StringOr(r.entry, "dir", "")), NsisText(StringOr(r.entry, "name", "")));
   };
-  auto isFolder = [](const Recorded& r) { return StringOr(r.entry, "name", "x").empty(); };
-
-  // The runs: [first, end) of the file and shortcut entries, as one list,
-  // with the NSIS folder they share; a lone entry is a run of one without
-  // a folder (checked by its own lines).
-  struct Run {
-    size_t first, end;
-    std::string dir;
-  };
-  std::vector<const Recorded*> all;
-  for (int l = 0; l < 2; ++l)
-    for (const Recorded& r : lists[l]) all.push_back(&r);
-  std::vector<Run> runs;
-  names->clear();
-  for (size_t i = 0; i < all.size(); ++i) {
-    const Recorded& r = *all[i];
-    std::string name = StringOr(r.entry, "name", ""), literal, bytes;
-    size_t cut = r.nsis.rfind('\\');
-    bool loopable = !isFolder(r) && !r.entry.value("shared", false) && cut != std::string::npos;
-    for (size_t k = 0; loopable && k < name.size(); ++k) {
-      if (name[k] == '{' && k + 1 < name.size() && name[k + 1] == '{') ++k;
-      else if (name[k] == '{') loopable = false;
-      literal += name[k];
-    }
-    loopable = loopable && FromUtf8(literal, codepage, &bytes);
-    std::string dir = loopable ? r.nsis.substr(0, cut) : "";
-    if (loopable && !runs.empty() && !runs.back().dir.empty() && runs.back().dir == dir &&
-        all[runs.back().first]->context == r.context) {
-      runs.back().end = i + 1;
-    } else {
-      runs.push_back({i, i + 1, dir});
-    }
-    if (loopable) *names += bytes + "\r\n";
-  }
-
-  add("Function _SkBefore");
-  contexts();
-  current = 1;
-  add("  FileOpen $_SkNames \"$PLUGINSDIR\\sk-names\" r");
-  add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-before\" w");
-  // an empty run: every function and variable is used (makensis -WX)
-  add("  StrCpy $_SkD \"\"");
-  add("  StrCpy $_SkRun 0");
-  add("  Call _SkBeforeRun");
-  for (const Run& run : runs) {
-    const Recorded& r = *all[run.first];
-    use(r.context);
-    if (!run.dir.empty()) {
-      add("  StrCpy $_SkD " + quoted(run.dir));
-      add("  StrCpy $_SkRun " + std::to_string(run.end - run.first));
-      add("  Call _SkBeforeRun");
-    } else {
-      add("  StrCpy $_SkE " + quoted(fileOf(r)));
-      add("  Call _SkNote");
-    }
-  }
-  add("  FileClose $_SkH");
-  add("  FileClose $_SkNames");
-  restore();
-  add("FunctionEnd");
-
-  // a byte for $_SkE: '1' when nothing is there yet
-  add("Function _SkNote");
-  add("  StrCpy $_SkV 49");
-  add("  IfFileExists $_SkE 0 +2");
-  add("    StrCpy $_SkV 48");
-  add("  FileWriteByte $_SkH $_SkV");
-  add("FunctionEnd");
-
-  add("Function _SkBeforeRun");
-  add("  _SkNext:");
-  add("  IntCmp $_SkRun 0 _SkDone");
-  add("  FileRead $_SkNames $_SkE");
-  add("  StrCpy $_SkE $_SkE -2");
-  add("  StrCpy $_SkE \"$_SkD\\$_SkE\"");
-  add("  Call _SkNote");
-  add("  IntOp $_SkRun $_SkRun - 1");
-  add("  Goto _SkNext");
-  add("  _SkDone:");
-  add("FunctionEnd");
-
-  // $_SkV: '1' when $_SkE, which was not there before ($_SkW 49), is
-  // there now; an all-users entry on Windows 95 and 98 ($_SkDrop) never
-  add("Function _SkFileByte");
-  add("  StrCpy $_SkV 48");
-  add("  IntCmp $_SkW 49 0 +3 +3");
-  add("  IfFileExists $_SkE 0 +2");
-  add("    StrCpy $_SkV 49");
-  add("  StrCmp $_SkDrop 1 0 +2");
-  add("    StrCpy $_SkV 48");
-  add("  FileWriteByte $_SkH $_SkV");
-  add("FunctionEnd");
-
-  add("Function _SkAfterRun");
-  add("  _SkNext:");
-  add("  IntCmp $_SkRun 0 _SkDone");
-  add("  FileRead $_SkNames $_SkE");
-  add("  StrCpy $_SkE $_SkE -2");
-  add("  StrCpy $_SkE \"$_SkD\\$_SkE\"");
-  add("  FileReadByte $_SkL $_SkW");
-  add("  Call _SkFileByte");
-  add("  IntOp $_SkRun $_SkRun - 1");
-  add("  Goto _SkNext");
-  add("  _SkDone:");
-  add("FunctionEnd");
-
-  auto keyByte = [&](const Recorded& r, int variant) {
-    // variant 1: HKCU of an SHCTX pair, 2: HKLM of it, 0: a plain key
+  auto keyByte = [&](const Recorded& r) {
     std::string mark = "$_SkK" + r.mark;
     add("  StrCpy $_SkV 48");
-    if (variant == 0) {
+    if (!r.shctx) {
       add("  StrCmp " + mark + " \"\" +2");
-    } else if (variant == 1) {
-      // Windows 95 and 98 tell the contexts by no folder: both roots
+    } else if (r.context == 1) {
+      // HKCU: it ran in the per-user context (on 95 and 98: it ran)
       add("  StrCmp " + mark + " \"\" +4");
       add("  StrCmp $_SkSame 1 +2");
       add("  StrCmp " + mark + " $_SkAllP +2");
@@ -551,16 +425,17 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
     add("    StrCpy $_SkV 49");
     add("  FileWriteByte $_SkH $_SkV");
   };
+  auto constant = [&](const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size(); done += 512) add("  FileWrite $_SkH \"" + bytes.substr(done, 512) + "\"");
+  };
 
   add("Function _SkKeepEarly");
   contexts();
-  restore();
   add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-keep\" w");
-  for (size_t done = 0; done < all.size(); done += 512)
-    add("  FileWrite $_SkH \"" + std::string(std::min<size_t>(512, all.size() - done), '0') + "\"");
+  constant(std::string(lists[0].size() + lists[1].size(), '0'));
   for (const Recorded& r : lists[2]) {
     if (r.mark == "arp")
-      keyByte(r, !r.shctx ? 0 : r.context);
+      keyByte(r);
     else
       add("  FileWriteByte $_SkH 48");
   }
@@ -569,48 +444,32 @@ void RunTimeFunctions(const std::vector<Recorded>* lists, unsigned codepage, std
 
   add("Function _SkAfter");
   contexts();
-  current = 1;
-  add("  FileOpen $_SkNames \"$PLUGINSDIR\\sk-names\" r");
-  add("  FileOpen $_SkL \"$PLUGINSDIR\\sk-before\" r");
   add("  FileOpen $_SkH \"$PLUGINSDIR\\sk-keep\" w");
-  add("  StrCpy $_SkDrop 0");
-  add("  StrCpy $_SkRun 0");
-  add("  Call _SkAfterRun");
-  int drop = 0;
-  for (const Run& run : runs) {
-    const Recorded& r = *all[run.first];
-    use(r.context);
-    if ((r.context == 2) != (drop == 1)) {
-      drop = r.context == 2;
-      add(drop ? "  StrCpy $_SkDrop $_SkSame" : "  StrCpy $_SkDrop 0");
+  std::string pending;
+  for (int l = 0; l < 2; ++l)
+    for (const Recorded& r : lists[l]) {
+      bool shared = r.entry.value("shared", false);
+      if (!shared && r.context != 2) {
+        pending += 'n';
+        continue;
+      }
+      constant(pending);
+      pending.clear();
+      add("  StrCpy $_SkV 110");
+      if (shared) {
+        add("  StrCpy $_SkV 48");
+        add("  ReadRegStr $_SkW ${SK_ARP_ROOT} \"${_SkArpKey}\\SharedDLLs\" " + quoted(fileOf(r)));
+        add("  StrCmp $_SkW \"\" +2");
+        add("    StrCpy $_SkV 49");
+      }
+      if (r.context == 2) {
+        add("  StrCmp $_SkSame 1 0 +2");
+        add("    StrCpy $_SkV 48");
+      }
+      add("  FileWriteByte $_SkH $_SkV");
     }
-    if (!run.dir.empty()) {
-      add("  StrCpy $_SkD " + quoted(run.dir));
-      add("  StrCpy $_SkRun " + std::to_string(run.end - run.first));
-      add("  Call _SkAfterRun");
-      continue;
-    }
-    add("  FileReadByte $_SkL $_SkW");  // what _SkBefore noted
-    if (r.entry.value("shared", false)) {
-      add("  StrCpy $_SkV 48");
-      add("  ReadRegStr $_SkW ${SK_ARP_ROOT} \"${_SkArpKey}\\SharedDLLs\" " + quoted(fileOf(r)));
-      add("  StrCmp $_SkW \"\" +2");
-      add("    StrCpy $_SkV 49");
-    } else {
-      add("  StrCpy $_SkE " + quoted(fileOf(r)));
-      add("  Call _SkFileByte");
-      continue;
-    }
-    if (r.context == 2) {
-      add("  StrCmp $_SkSame 1 0 +2");
-      add("    StrCpy $_SkV 48");
-    }
-    add("  FileWriteByte $_SkH $_SkV");
-  }
-  restore();
-  for (const Recorded& r : lists[2]) keyByte(r, !r.shctx ? 0 : r.context);
-  add("  FileClose $_SkNames");
-  add("  FileClose $_SkL");
+  constant(pending);
+  for (const Recorded& r : lists[2]) keyByte(r);
   add("  FileClose $_SkH");
   add("FunctionEnd");
 }
@@ -810,10 +669,7 @@ int NsisCheck(const std::string& recordsPath, const std::string& includePath) {
     std::cout << "Sweepkit: " << lists[0].size() << " files, " << lists[1].size() << " shortcuts, "
               << lists[2].size() << " keys recorded; template " << request.out << "\n";
     try {
-      std::string names;
-      RunTimeFunctions(lists, manifest["codepage"].get<unsigned>(), &lines, &names);
-      // the names the run-time loops read, beside the include
-      WriteFileAtomically(includePath + ".names", Bytes(names.begin(), names.end()));
+      RunTimeFunctions(lists, &lines);
     } catch (const PackError& e) {
       lines.push_back("!define _SkRefusal " + Quoted(DirectiveText(finishAt + ": " + e.what())) + "\n");
     }

@@ -111,6 +111,8 @@ static struct {
   const char* outPath;
   const char* mergePath;
   const char* onlyPath;
+  const char* notePath;
+  const char* notedPath;
   NamedValue named[MAX_NAMED];
   u32 namedCount;
 } Args;
@@ -127,7 +129,8 @@ static int Usage(const char* problem, const char* argument) {
   Say("%s", problem);
   if (argument) PutFormat(": %s", argument);
   EndLine();
-  Put("usage: sweepkit-finish APP.skt OUT.exe [--set NAME=VALUE]... [--merge OLD.exe] [--only KEEP]");
+  Put("usage: sweepkit-finish APP.skt OUT.exe [--set NAME=VALUE]... [--merge OLD.exe] [--only KEEP]"
+      " [--note|--noted NOTES]");
   EndLine();
   return 0;
 }
@@ -162,15 +165,17 @@ static int ParseArguments(void) {
     const char* a = argv[i];
     if (a[0] == '-' && a[1] == '-') {
       int isSet = SameBytes(a, StrLen(a), "--set", 5);
-      int isMerge = SameBytes(a, StrLen(a), "--merge", 7);
-      int isOnly = SameBytes(a, StrLen(a), "--only", 6);
-      if (!isSet && !isMerge && !isOnly) return Usage("unknown option", a);
+      const char** slot = SameBytes(a, StrLen(a), "--merge", 7)   ? &Args.mergePath
+                          : SameBytes(a, StrLen(a), "--only", 6)  ? &Args.onlyPath
+                          : SameBytes(a, StrLen(a), "--note", 6)  ? &Args.notePath
+                          : SameBytes(a, StrLen(a), "--noted", 7) ? &Args.notedPath
+                                                                  : 0;
+      if (!isSet && !slot) return Usage("unknown option", a);
       if (i + 1 >= argc) return Usage("a value must follow", a);
       const char* value = argv[++i];
       if (isSet) {
         if (!AddNamed(value)) return 0;
       } else {
-        const char** slot = isMerge ? &Args.mergePath : &Args.onlyPath;
         if (*slot) return Usage("given twice", a);
         *slot = value;
       }
@@ -269,10 +274,35 @@ static int CheckLimits(const BlockData* data) {
   return 0;
 }
 
-// Keeps the template's entries whose byte in `keep` is '1': one byte per
-// entry, files, then shortcuts, then keys, as the template lists them (the
-// installer's record of what it wrote); a missing byte drops its entry.
-static void KeepOnly(BlockData* data, const FileBytes* keep) {
+// Whether anything is at a file or shortcut entry's path on this machine
+// (a "." dir is the folder OUT is written to).
+static char EntryPath[2 * PATH_BUFFER_SIZE];
+static int Present(const BlockFile* entry) {
+  const char* d = entry->dir.bytes;
+  u32 dirLength = entry->dir.length, n = 0;
+  if (dirLength && d[0] == '.' && (dirLength == 1 || d[1] == '\\')) {
+    n = StrLen(OutFolder);
+    MemCopy(EntryPath, OutFolder, n);
+    d++, dirLength--;
+  }
+  if (n + dirLength + entry->name.length + 2 > sizeof EntryPath) return 1;  // never taken for new
+  MemCopy(EntryPath + n, d, dirLength);
+  n += dirLength;
+  if (entry->name.length) {
+    if (!n || EntryPath[n - 1] != '\\') EntryPath[n++] = '\\';
+    MemCopy(EntryPath + n, entry->name.bytes, entry->name.length);
+    n += entry->name.length;
+  }
+  EntryPath[n] = 0;
+  return GetFileAttributesA(EntryPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+// What the installation wrote, from the installer's byte per template
+// entry (files, then shortcuts, then keys): '1' keeps the entry; 'n' keeps
+// a file or shortcut that is there now and was not when the installation
+// began (`noted`: '1' for each path then free); anything else, or no byte,
+// drops it. With `note`, the paths free now are noted instead.
+static void KeepOnly(BlockData* data, const FileBytes* keep, const FileBytes* noted, u8* note) {
   void* lists[3] = {data->files, data->shortcuts, data->keys};
   u32* counts[3] = {&data->fileCount, &data->shortcutCount, &data->keyCount};
   static const u32 sizes[3] = {sizeof(BlockFile), sizeof(BlockShortcut), sizeof(BlockKey)};
@@ -280,9 +310,13 @@ static void KeepOnly(BlockData* data, const FileBytes* keep) {
   for (int l = 0; l < 3; l++) {
     u8* records = (u8*)lists[l];
     u32 kept = 0;
-    for (u32 i = 0; i < *counts[l]; i++, at++)
-      if (at < keep->size && keep->data[at] == '1')
-        MemCopy(records + kept++ * sizes[l], records + i * sizes[l], sizes[l]);
+    for (u32 i = 0; i < *counts[l]; i++, at++) {
+      const BlockFile* entry = (const BlockFile*)(records + i * sizes[l]);  // dir and name come first
+      if (note && l < 2) note[at] = Present(entry) ? '0' : '1';
+      u8 mark = at < keep->size ? keep->data[at] : 0;
+      if (mark == 'n' && l < 2) mark = at < noted->size && noted->data[at] == '1' && Present(entry) ? '1' : 0;
+      if (mark == '1') MemCopy(records + kept++ * sizes[l], entry, sizes[l]);
+    }
     *counts[l] = kept;
   }
 }
@@ -328,10 +362,17 @@ static int Finish(void) {
                         MachineConstants(), OutFolder, Args.named, Args.namedCount, 0, {0, 0, 0}};
   if (!CheckSafety(&safety)) return EXIT_REFUSED;
   if (Args.onlyPath) {
-    FileBytes keep = {0, 0};
-    DWORD error = ReadWholeFile(Args.onlyPath, &keep);
-    if (error) return SayAboutPath(Args.onlyPath, "cannot be read", error, ""), EXIT_REFUSED;
-    KeepOnly(&finished, &keep);
+    FileBytes keep = {0, 0}, noted = {0, 0};
+    u32 entries = finished.fileCount + finished.shortcutCount;
+    u8* note = Args.notePath ? (u8*)FinishAlloc(entries + 1) : 0;
+    const char* path = Args.onlyPath;
+    DWORD error = ReadWholeFile(path, &keep);
+    if (!error && Args.notedPath) error = ReadWholeFile(path = Args.notedPath, &noted);
+    if (error) return SayAboutPath(path, "cannot be read", error, ""), EXIT_REFUSED;
+    if (Args.notePath && !note) return SayOutOfMemory(), EXIT_REFUSED;
+    KeepOnly(&finished, &keep, &noted, note);
+    if (note && (error = WriteNewFile(Args.notePath, note, entries)) != 0)
+      return SayAboutPath(Args.notePath, "cannot be written", error, ""), EXIT_REFUSED;
   }
 
   MergeKept kept;

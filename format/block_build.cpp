@@ -217,6 +217,14 @@ const char* BuildReason(int status) {
 // ---------------------------------------------------------------------------
 // Limits
 
+// The installer's program says which limit an entry breaks; what to do about
+// it was said when the template was packed.
+#ifdef SWEEPKIT_TERSE_REASONS
+#define LIMIT_WHY(text) ""
+#else
+#define LIMIT_WHY(text) text
+#endif
+
 const char* LimitReason(int status) {
   return PackedText(
       "within the limits\0"  // LIMIT_OK
@@ -224,13 +232,13 @@ const char* LimitReason(int status) {
       "a string holds at most 65535 bytes\0"  // LIMIT_COUNTED
       "dir and name together exceed 518 bytes\0"  // LIMIT_RECORD
       "its path is over 259 bytes\0"  // LIMIT_PATH
-      "is empty; it would name the root key itself\0"  // LIMIT_KEY_EMPTY
+      "is empty" LIMIT_WHY("; it would name the root key itself") "\0"  // LIMIT_KEY_EMPTY
       "longer than 519 bytes\0"  // LIMIT_KEY_PATH
       "longer than 1023 bytes\0"  // LIMIT_MESSAGE
-      "holds a conversion other than one %s (use %% for a percent sign)\0"  // LIMIT_CONVERSION
-      "holds %s only as part of %%s, so the path would not be shown; write a lone %s "
-      "where the path goes\0"  // LIMIT_HIDDEN_SLOT
-      "holds %s more than once; it is formatted with one path\0"  // LIMIT_SLOTS
+      "holds a conversion other than one %s" LIMIT_WHY(" (use %% for a percent sign)") "\0"  // LIMIT_CONVERSION
+      "holds %s only as part of %%s" LIMIT_WHY(", so the path would not be shown; write a lone %s "
+                                              "where the path goes") "\0"  // LIMIT_HIDDEN_SLOT
+      "holds %s more than once" LIMIT_WHY("; it is formatted with one path") "\0"  // LIMIT_SLOTS
       "appended key chunks hold at most 3 keys\0"  // LIMIT_TOO_MANY_KEYS
       "the string table needs exactly 11 texts\0"  // LIMIT_STRING_COUNT
       "breaks a limit\0",  // any other

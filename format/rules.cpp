@@ -398,7 +398,7 @@ static const char* SharedKeyReason(const unsigned char* tables, unsigned root, c
   unsigned first = 0;
   if (root == ROOT_HKCR) return MatchTable(tables, ROW_CLASS, &parts, 0);
   if (root == ROOT_HKU) {
-    if (parts.count == 1) return "a user's whole part of the registry (.DEFAULT: that of new users)";
+    if (parts.count == 1) return "a user's whole part of the registry" RULE_WHY(" (.DEFAULT: that of new users)");
     first = 1;
   } else if (root == ROOT_HKCC) {
     return parts.count == 1 ? "a first-level key" RULE_WHY(": the current configuration keeps its data below it") : 0;
@@ -506,18 +506,18 @@ static int CheckDirForm(Checker* c, int L, unsigned i, int base, const char* dir
     formOk = 0;  // judged when the template is finished
   } else if (base != FOLDER_NONE) {
     formOk = ConstantRestOk(dir);
-    if (!formOk) REFUSE(L, i, "dir", "continues its folder constant with something other than a backslash");
+    if (!formOk) REFUSE(L, i, "dir", "continues its folder constant" RULE_WHY(" with something other than a backslash"));
   } else if (!IsAbsolute(dir) && !(relativeAllowed && IsInstallRelative(dir))) {
     formOk = 0;
     if (relativeAllowed)
       REFUSE(L, i, "dir",
-             "is neither absolute (X:\\... or \\\\server\\share\\...) nor relative to the installation "
-             "folder (exactly . or .\\...)" RULE_WHY("; the uninstaller would resolve it against whatever "
-                                                     "folder it was started from"));
+             "is neither absolute" RULE_WHY(" (X:\\... or \\\\server\\share\\...)") " nor relative to the "
+             "installation folder" RULE_WHY(" (exactly . or .\\...); the uninstaller would resolve it against "
+                                            "whatever folder it was started from"));
     else
       REFUSE(L, i, "dir",
-             "is not absolute (X:\\... or \\\\server\\share\\...)" RULE_WHY(
-                 "; shortcut folders are never resolved against the installation folder"));
+             "is not absolute" RULE_WHY(" (X:\\... or \\\\server\\share\\...); shortcut folders are never "
+                                        "resolved against the installation folder"));
   }
   if (HasDotDotPart(dir)) {
     formOk = 0;
@@ -537,7 +537,7 @@ static void CheckFile(Checker* c, unsigned i) {
   const int L = RULE_FILES;
   int formOk = CheckDirForm(c, L, i, e->base, e->dir, 1);
   if (!e->name) {
-    REFUSE(L, i, "", "has no name; write \"name\": \"\" for a directory entry");
+    REFUSE(L, i, "", "has no name" RULE_WHY("; write \"name\": \"\" for a directory entry"));
     return;
   }
   CheckName(c, L, i, e->name);

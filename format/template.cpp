@@ -105,7 +105,7 @@ int FindTemplateBlock(const u8* file, u32 size, u32* blockOffset, u32* blockSize
 }
 
 const char* ReadReason(int status) {
-#ifdef SWEEPKIT_TERSE_READ_REASONS
+#ifdef SWEEPKIT_TERSE_REASONS
   // A damaged template is a fault of the build that made it, and the host
   // program's inspect names it; the installer's program only says which.
   return PackedText(

@@ -636,8 +636,6 @@ Var /GLOBAL _SkSetArgs
     SetOutPath "$PLUGINSDIR"
     File "/oname=sweepkit-finish.exe" "${SK_FINISHER}"
     File "/oname=uninstall.skt" "${_SkTemplate}"
-    File "/oname=sk-names" "${_Sk_include}.names"
-    Call _SkBefore
     CreateDirectory "$INSTDIR"
     StrCpy $_SkKarp $SMPROGRAMS
     Call _SkKeepEarly
@@ -650,7 +648,7 @@ Var /GLOBAL _SkSetArgs
     !endif
     !insertmacro _SkSetArgs `${_SkSets}`
     DetailPrint "Writing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
-    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge --only "$PLUGINSDIR\sk-keep"'
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs $_SkMerge --only "$PLUGINSDIR\sk-keep" --note "$PLUGINSDIR\sk-noted"'
     Pop $_SkRc ; the exit code, or "error" when it could not be started
     Pop $_SkN  ; what it wrote
     StrCmp $_SkRc "0" _SkWritten
@@ -671,7 +669,7 @@ Var /GLOBAL _SkSetArgs
     StrCpy $_SkOut $OUTDIR
     Call _SkAfter
     DetailPrint "Finishing the uninstaller $INSTDIR\${SK_UNINSTALLER}"
-    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs --merge "$INSTDIR\${SK_UNINSTALLER}" --only "$PLUGINSDIR\sk-keep"'
+    nsExec::ExecToStack '"$PLUGINSDIR\sweepkit-finish.exe" "$PLUGINSDIR\uninstall.skt" "$INSTDIR\${SK_UNINSTALLER}"$_SkSetArgs --merge "$INSTDIR\${SK_UNINSTALLER}" --only "$PLUGINSDIR\sk-keep" --noted "$PLUGINSDIR\sk-noted"'
     Pop $_SkRc
     Pop $_SkN
     StrCmp $_SkRc "0" _SkFinished
@@ -687,7 +685,6 @@ Var /GLOBAL _SkSetArgs
   Section "-Sweepkit uninstaller"
     Call _SkFinishUninstaller
   SectionEnd
-  !delfile "${_Sk_include}.names"
 
   !if `${_SkSets}` != ``
   ; $_SkPath as the inside of a quoted argument that the finisher reads back

@@ -362,6 +362,49 @@ TEST(Finisher, OnlyWhatTheInstallationWroteIsListed) {
   EXPECT_EQ(2, Finish(kArguments + " --only a --only b").code);
 }
 
+// 'n' asks whether the installation made the entry: kept when something is
+// at its path now and nothing was when the first run noted the paths.
+TEST(Finisher, NewEntriesAreThoseNothingWasAtBefore) {
+  Machine(TemplateBytes(ExampleJson()));
+  ASSERT_EQ(0, Finish(kArguments).code);
+  Loaded all = Load(kOut);
+  std::vector<std::string> paths;  // files, then shortcuts
+  for (const auto* list : {&all.files, &all.shortcuts})
+    for (const std::string& e : *list) {
+      std::string dir = e.substr(0, e.find('|')), name = e.substr(e.find('|') + 1);
+      if (dir == ".") dir = "C:\\Program Files\\Vantor";
+      paths.push_back(dir + "\\" + name);
+    }
+  std::mt19937 random(7);
+  for (int round = 0; round < 20; round++) {
+    Machine(TemplateBytes(ExampleJson()));
+    std::vector<int> before(paths.size()), after(paths.size());
+    for (size_t i = 0; i < paths.size(); i++) {
+      before[i] = random() % 3 == 0;
+      after[i] = before[i] || random() % 2;
+    }
+    for (size_t i = 0; i < paths.size(); i++)
+      if (before[i]) SimAddFile(paths[i], "there before");
+    SimAddFile("C:\\setup\\keep", std::string(paths.size() + all.keys.size(), '0'));
+    Outcome first = Finish(kArguments + " --only C:\\setup\\keep --note C:\\setup\\noted");
+    ASSERT_EQ(0, first.code) << first.err;
+    Loaded early = Load(kOut);
+    EXPECT_TRUE(early.files.empty() && early.shortcuts.empty()) << "nothing written yet is listed";
+    for (size_t i = 0; i < paths.size(); i++)
+      if (after[i] && !before[i]) SimAddFile(paths[i], "installed");
+    SimAddFile("C:\\setup\\keep", std::string(paths.size(), 'n') + std::string(all.keys.size(), '1'));
+    Outcome last = Finish(kArguments + " --merge \"" + kOut + "\" --only C:\\setup\\keep --noted C:\\setup\\noted");
+    ASSERT_EQ(0, last.code) << last.err;
+    Loaded l = Load(kOut);
+    std::vector<std::string> want[2];
+    for (size_t i = 0; i < paths.size(); i++)
+      if (after[i] && !before[i]) want[i < all.files.size() ? 0 : 1].push_back(i < all.files.size() ? all.files[i] : all.shortcuts[i - all.files.size()]);
+    EXPECT_EQ(want[0], l.files) << "round " << round;
+    EXPECT_EQ(want[1], l.shortcuts) << "round " << round;
+    EXPECT_EQ(all.keys, l.keys);
+  }
+}
+
 // What the merge keeps is the earlier release's as much as the new one's:
 // a file both list keeps the flags either set (a DLL shared in 1.0 and plain
 // in 1.1 still gives its count back), names differ where the code page
