@@ -250,10 +250,9 @@ struct Recorded {
   bool shctx = false;
 };
 
-// The folders that follow the shell context: {per-user, all-users, NSIS}.
-const char* const kContextFolders[][3] = {{"programs", "commonprograms", "$SMPROGRAMS"},
-                                          {"startmenu", "commonstartmenu", "$STARTMENU"},
-                                          {"desktop", "commondesktop", "$DESKTOP"}};
+// The folders that follow the shell context: {per-user, all-users}.
+const char* const kContextFolders[][2] = {
+    {"programs", "commonprograms"}, {"startmenu", "commonstartmenu"}, {"desktop", "commondesktop"}};
 
 // The context folder a dir starts with: {row, 1 or 2}, or {-1, 0}.
 std::pair<int, int> ContextFolder(const std::string& dir) {
